@@ -1,0 +1,44 @@
+# The front door: every target installs what is missing, builds, and runs.
+BUILD_DIR ?= build
+SANITIZE_DIR ?= build-sanitize
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+WERROR ?= ON
+PREFIX ?= /usr/local
+CMAKE_FLAGS ?=
+
+SAMPLE := data/sample.pcap
+
+.PHONY: all deps build build-sanitize demo test test-unit test-sanitize bench fuzz install package clean
+
+all: build
+
+deps:
+	@sh scripts/install-deps
+
+build: deps
+	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DTALLYWIRE_WERROR=$(WERROR) \
+		-DCMAKE_INSTALL_PREFIX=$(PREFIX) $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(BUILD_DIR) -j $(JOBS)
+
+build-sanitize: deps
+	@cmake -S . -B $(SANITIZE_DIR) -DCMAKE_BUILD_TYPE=Debug -DTALLYWIRE_WERROR=$(WERROR) \
+		-DTALLYWIRE_SANITIZE=ON $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(SANITIZE_DIR) -j $(JOBS)
+
+# The main job on the bundled sample capture: every statistic, numbers only.
+demo: build
+	@$(BUILD_DIR)/src/tallywire -S a -n -r $(SAMPLE)
+
+test: test-unit test-sanitize
+
+test-unit: build
+	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+test-sanitize: build-sanitize
+	@cd $(SANITIZE_DIR) && \
+		ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+		UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+		ctest --output-on-failure -j $(JOBS)
+
+clean:
+	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) build-bench build-fuzz

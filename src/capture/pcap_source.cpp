@@ -1,0 +1,146 @@
+#include <pcap/pcap.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "capture/capture_timer.h"
+#include "capture/sources.h"
+#include "program_state.h"
+
+namespace {
+
+constexpr int live_snapshot_length = 68;
+constexpr int live_read_timeout_ms = 100;
+constexpr const char* default_device_keyword = "auto";
+
+struct pcap_closer {
+    void operator()(pcap_t* handle) const { pcap_close(handle); }
+};
+using pcap_handle = std::unique_ptr<pcap_t, pcap_closer>;
+
+// A compiled filter that frees its instructions when it goes.
+class compiled_filter {
+public:
+    compiled_filter() = default;
+    ~compiled_filter() {
+        if (compiled_) {
+            pcap_freecode(&program_);
+        }
+    }
+    compiled_filter(const compiled_filter&) = delete;
+    compiled_filter& operator=(const compiled_filter&) = delete;
+
+    int compile(pcap_t* handle, const std::string& expression) {
+        const int result = pcap_compile(handle, &program_, expression.c_str(), 1, 0);
+        compiled_ = result >= 0;
+        return result;
+    }
+    bpf_program* get() { return &program_; }
+
+private:
+    bpf_program program_{};
+    bool compiled_ = false;
+};
+
+struct device_list_freer {
+    void operator()(pcap_if_t* devices) const { pcap_freealldevs(devices); }
+};
+
+// The device that libpcap's own default lookup would choose: the first one
+// it lists, unless there is none or the first is a loopback device.
+bool find_default_device(std::string& device, char* errbuf) {
+    pcap_if_t* found = nullptr;
+    if (pcap_findalldevs(&found, errbuf) != 0) {
+        return false;
+    }
+    std::unique_ptr<pcap_if_t, device_list_freer> devices(found);
+    if (!devices || (devices->flags & PCAP_IF_LOOPBACK) != 0) {
+        std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "no suitable device found");
+        return false;
+    }
+    device = devices->name;
+    return true;
+}
+
+// Opens the file or the interface; a failure is reported here.
+pcap_handle open_source(const std::string& source_name, capture_mode mode) {
+    char errbuf[PCAP_ERRBUF_SIZE] = "";
+    pcap_handle handle;
+    if (!mode.live) {
+        handle.reset(pcap_open_offline(source_name.c_str(), errbuf));
+    } else {
+        std::string device = source_name;
+        if (device.empty() || device == default_device_keyword) {
+            if (!find_default_device(device, errbuf)) {
+                std::fprintf(stderr, "pcap_lookupdev(): %s\n", errbuf);
+                return nullptr;
+            }
+            std::fprintf(stderr, "Listening on %s\n", device.c_str());
+        }
+        handle.reset(pcap_open_live(device.c_str(), live_snapshot_length,
+                                    mode.promiscuous ? 1 : 0, live_read_timeout_ms, errbuf));
+    }
+    if (!handle) {
+        std::fprintf(stderr, "pcap_open(): %s\n", errbuf);
+    }
+    return handle;
+}
+
+}  // namespace
+
+int run_pcap_source(const std::string& source_name, const std::string& filter_expression,
+                    capture_mode mode, packet_sink sink, void* sink_arg, double capture_seconds) {
+    pcap_handle handle = open_source(source_name, mode);
+    if (!handle) {
+        return -1;
+    }
+    compiled_filter filter;
+    if (filter.compile(handle.get(), filter_expression) < 0) {
+        std::fprintf(stderr, "pcap_compile(): %s\n", pcap_geterr(handle.get()));
+        return -1;
+    }
+    if (pcap_setfilter(handle.get(), filter.get()) < 0) {
+        std::fprintf(stderr, "pcap_setfilter(): %s\n", pcap_geterr(handle.get()));
+        return -1;
+    }
+
+    capture_context context;
+    context.sink = sink;
+    context.sink_arg = sink_arg;
+    context.mode = mode;
+    context.datalink = pcap_datalink(handle.get());
+
+    capture_running = 1;
+    seconds_remaining = capture_seconds;
+
+    if (mode.live) {
+        install_capture_handler(SIGINT);
+        if (capture_seconds > 0) {
+            install_capture_handler(SIGALRM);
+            arm_alarm(std::min(timer_chunk_seconds, seconds_remaining.load()));
+        }
+        if (capture_running == 0) {
+            return 0;
+        }
+    }
+
+    for (;;) {
+        const int n = pcap_dispatch(handle.get(), -1, decode_frame,
+                                    reinterpret_cast<unsigned char*>(&context));
+        if (n == 0 && !mode.live) {
+            break;
+        }
+        if (n == PCAP_ERROR) {
+            std::fprintf(stderr, "pcap_dispatch(): %s\n", pcap_geterr(handle.get()));
+            break;
+        }
+        if (capture_running == 0) {
+            break;
+        }
+    }
+    capture_running = 0;
+    return 0;
+}

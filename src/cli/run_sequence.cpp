@@ -1,0 +1,34 @@
+#include "cli/run_sequence.h"
+
+#include "capture/sources.h"
+#include "cli/options.h"
+#include "cli/usage.h"
+#include "program_state.h"
+#include "report/report.h"
+#include "stats/accounting.h"
+#include "stats/stat_tables.h"
+
+int run_statistics(const std::string& source_name, std::uint32_t stat_kinds, capture_mode mode,
+                   double capture_seconds) {
+    // Tables missing or half-open are never counted into, walked or closed.
+    if (create_tables(stat_kinds) != 0) {
+        return 1;
+    }
+    const int source_result =
+        capture_from_source(source_name, current_settings.filter_expression, mode,
+                            accounting_sink, nullptr, capture_seconds);
+    if (source_result == 0) {
+        print_report();
+    }
+    close_tables();
+    return source_result == 0 ? 0 : 1;
+}
+
+int tallywire_main(int argc, char** argv) {
+    if (read_options(argc, argv, current_settings) == option_outcome::usage) {
+        return print_usage(1, argv[0]);
+    }
+    const settings& chosen = current_settings;
+    return run_statistics(chosen.source_name, chosen.stat_kinds, chosen.mode,
+                          chosen.capture_seconds);
+}

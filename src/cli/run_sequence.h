@@ -1,0 +1,15 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "capture/capture_mode.h"
+
+// One run: create the tables, read the source, print the report when the
+// source ran, close the tables. Returns the exit status: 0 for a completed
+// run, 1 when the tables or the source failed.
+int run_statistics(const std::string& source_name, std::uint32_t stat_kinds, capture_mode mode,
+                   double capture_seconds);
+
+// The whole program: options, then the run. Returns the exit status.
+int tallywire_main(int argc, char** argv);

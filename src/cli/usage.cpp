@@ -1,0 +1,48 @@
+#include "cli/usage.h"
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+// First %s: the program's base name; second %s: its path as typed.
+constexpr const char* usage_format =
+    "Usage: %s [-?hnpR] [-f filter expr] [-i interface] [-P port]\t\t\n"
+    "\t\t[-r file] [-s seconds] [-S letters] [-t lines]\t\t\n"
+    "\t-?, -h \t\t- display this help\t\t\t\t\n"
+    "\t-d\t\t- show source/dest statistics\t\t\t\n"
+    "\t-f filter expr\t- tcpdump(1) filter expression\t\t\t\n"
+    "\t-i interface\t- do live capture on [interface], not from file \n"
+    "\t-n\t\t- don't resolve network numbers\t\t\t\n"
+    "\t-p\t\t- non-promiscuous mode when doing live capture\t\n"
+    "\t-P port\t\t- ignore port numbers >= port\t\t\t\n"
+    "\t-r file\t\t- read tcpdump data from file\t\t\t\n"
+    "\t-R\t\t- display only registered ports\t\t\t\n"
+    "\t-s seconds\t- capture only [seconds] long\t\t\t\n"
+    "\t-S letters\t- collect stats\t\t\t\t\t\n"
+    "\t\ta\t\t- collect ALL stats\t\t\t\n"
+    "\t\tl\t\t- collect link stats\t\t\t\n"
+    "\t\ti\t\t- collect ip stats\t\t\t\n"
+    "\t\tp\t\t- collect port stats\t\t\t\n"
+    "\t\th\t\t- collect host stats\t\t\t\n"
+    "\t\tn\t\t- collect network stats\t\t\t\n"
+    "\t-t lines\t- show at most [lines] lines for each stat\t\n"
+    "\t\t\t\t\t\t\t\t\t\n"
+    "Example: %s -S ph -r data.dump\t\t\t\t\t\n"
+    "\tDisplays port and host statistics from the file 'data.dump'\t\n";
+
+}  // namespace
+
+std::string_view base_name(std::string_view path) {
+    if (path.size() < 2) {
+        return path;
+    }
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+int print_usage(int status, const char* program_path) {
+    const std::string base(base_name(program_path));
+    std::fprintf(stderr, usage_format, base.c_str(), program_path);
+    return status;
+}

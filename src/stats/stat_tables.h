@@ -1,0 +1,68 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+struct packet_record;
+
+// One bit per statistic kind; a set of kinds is the OR of its bits.
+enum stat_kind : std::uint32_t {
+    stat_total = 1,
+    stat_link = 2,
+    stat_ip = 4,
+    stat_port = 8,
+    stat_host = 16,
+    stat_network = 32,
+};
+
+// Display names, indexed by bit number.
+inline constexpr std::array<std::string_view, 6> stat_kind_names = {
+    "Total", "Link", "IP", "Port", "Host", "Network"};
+
+// The name of a kind given as its single bit.
+std::string_view stat_kind_name(std::uint32_t kind);
+
+// direction: 0 source side, 1 destination side (only under -d).
+struct table_key {
+    std::uint32_t value = 0;
+    std::int8_t direction = 0;
+};
+
+struct table_counters {
+    std::uint64_t bytes = 0;
+    std::uint64_t packets = 0;
+};
+
+struct report_row {
+    table_key key;
+    std::uint64_t bytes = 0;
+    std::uint64_t packets = 0;
+};
+
+// The ordered store behind one table (defined with the tables).
+class ordered_store;
+
+struct stat_table {
+    std::uint32_t kind = 0;
+    std::unique_ptr<ordered_store> db;
+
+    stat_table();
+    stat_table(stat_table&&) noexcept;
+    stat_table& operator=(stat_table&&) noexcept;
+    ~stat_table();
+};
+
+// Results follow the database convention: 0 done or found, 1 absent or no
+// further entry, -1 error.
+int create_tables(std::uint32_t kinds);
+int close_tables();
+int compare_keys(const table_key& a, const table_key& b);
+int find_entry(const stat_table& table, const table_key& key, table_counters& counters);
+int add_entry(stat_table& table, const table_key& key, const table_counters& counters);
+int next_entry(stat_table& table, table_key& key, table_counters& counters);
+
+// Adds the packet's wire length and one packet to the entry of key; a table
+// error is fatal and ends the process with status 1.
+void count_packet(stat_table& table, const table_key& key, const packet_record& packet);

@@ -1,0 +1,47 @@
+#pragma once
+
+// Running the real tallywire binary, and temporary folders for its files.
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace twtest {
+
+struct run_result {
+    int status = -1;       // exit status, or 128 + signal number
+    std::string out;       // standard output
+    std::string err;       // standard error
+};
+
+struct run_options {
+    std::string input;             // written to standard input
+    std::string argv0;             // empty: the binary's path
+};
+
+// Runs program with args (not including argv[0]) and waits for it.
+run_result run_program(const std::string& program, const std::vector<std::string>& args,
+                       const run_options& options = {});
+
+// Runs the tallywire binary of this build.
+run_result run_tallywire(const std::vector<std::string>& args, const run_options& options = {});
+
+std::string tallywire_path();
+
+// A fresh folder under the system's temporary folder, removed with its
+// contents when the object goes.
+class temp_dir {
+public:
+    temp_dir();
+    ~temp_dir();
+    temp_dir(const temp_dir&) = delete;
+    temp_dir& operator=(const temp_dir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+}  // namespace twtest

@@ -1,0 +1,2 @@
+// Placeholder until the generator command lands.
+int main() { return 0; }
