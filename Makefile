@@ -40,5 +40,10 @@ test-sanitize: build-sanitize
 		UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest --output-on-failure -j $(JOBS)
 
+# Release build in build-bench/, timed against the libpcap read floor; writes
+# docs/performance.md. Missed targets are reported, not failed.
+bench: deps
+	@JOBS=$(JOBS) bash scripts/bench
+
 clean:
 	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) build-bench build-fuzz
