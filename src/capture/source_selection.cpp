@@ -1,8 +1,47 @@
+#include <sys/stat.h>
+
+#include <cstdio>
+
 #include "capture/sources.h"
 
-// Until the file probe lands every source goes to the capture library.
+namespace {
+
+// Only regular files (0x8000) and character devices (0x2000) are probed;
+// the test is on the bits, so block devices and sockets, whose type codes
+// contain one of them, are probed as well. Pipes and directories are not:
+// reading a pipe's first bytes would take them from the capture library,
+// and the library reports a directory itself.
+constexpr mode_t probed_type_bits = 0x8000 | 0x2000;
+
+}  // namespace
+
 int capture_from_source(const std::string& source_name, const std::string& filter_expression,
                         capture_mode mode, packet_sink sink, void* sink_arg,
                         double capture_seconds) {
-    return run_pcap_source(source_name, filter_expression, mode, sink, sink_arg, capture_seconds);
+    std::uint32_t code = format_pcap;
+    const auto capture_library = [&] {
+        return run_pcap_source(source_name, filter_expression, mode, sink, sink_arg,
+                               capture_seconds);
+    };
+    // A live source is an interface name, whatever file may share it; "-"
+    // is standard input, which the capture library reads itself.
+    if (mode.live || source_name == "-") {
+        return capture_library();
+    }
+    struct stat status {};
+    if (stat(source_name.c_str(), &status) != 0) {
+        std::perror("stat()");
+        return -1;
+    }
+    if ((status.st_mode & probed_type_bits) == 0) {
+        return capture_library();
+    }
+    if (probe_file_format(source_name, code) != 0) {
+        return -1;
+    }
+    // The snoop reader applies neither the filter nor the time limit.
+    if (code == format_snoop) {
+        return get_snoop_data(source_name, mode, sink, sink_arg);
+    }
+    return capture_library();
 }

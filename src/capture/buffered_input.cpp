@@ -1,0 +1,104 @@
+#include "capture/buffered_input.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "capture/file_descriptor.h"
+
+namespace {
+
+// Smallest buffer worth a read call; also the step by which a regular file
+// that shows no more bytes in its size is still tried.
+constexpr std::size_t minimum_capacity = 4096;
+
+// Bytes a regular file holds beyond `position`, or 0 when its size shows
+// none (a file being written, or a file system that reports no size).
+std::uint64_t bytes_beyond(int fd, std::uint64_t position) {
+    struct stat status {};
+    if (fstat(fd, &status) != 0 || status.st_size < 0) {
+        return 0;
+    }
+    const auto size = static_cast<std::uint64_t>(status.st_size);
+    return size > position ? size - position : 0;
+}
+
+}  // namespace
+
+buffered_input::buffered_input(int fd, std::size_t capacity) : fd_(fd) {
+    struct stat status {};
+    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+        regular_file_ = true;
+        // A small file gets a buffer of its own size, not a megabyte.
+        if (status.st_size >= 0 && static_cast<std::uint64_t>(status.st_size) < capacity) {
+            capacity = static_cast<std::size_t>(status.st_size);
+        }
+    }
+    capacity_ = std::max(capacity, minimum_capacity);
+    storage_ = std::make_unique_for_overwrite<std::uint8_t[]>(capacity_);
+}
+
+std::span<const std::uint8_t> buffered_input::take(std::size_t count) {
+    if (available() < count) {
+        fill(count);
+    }
+    const std::size_t given = std::min(count, available());
+    const std::span<const std::uint8_t> piece(storage_.get() + begin_, given);
+    begin_ += given;
+    return piece;
+}
+
+void buffered_input::fill(std::size_t count) {
+    if (capacity_ - begin_ < count) {
+        make_room(count);
+    }
+    while (available() < count && !at_end_ && !failed_) {
+        if (end_ == capacity_) {
+            make_room(count);
+        }
+        // Read as much as the buffer holds, not just what this piece needs:
+        // the pieces that follow are then served without a system call.
+        const std::span<std::uint8_t> free_space(storage_.get() + end_, capacity_ - end_);
+        const read_outcome outcome = read_at_least(fd_, free_space, 1);
+        end_ += outcome.count;
+        bytes_read_ += outcome.count;
+        failed_ = outcome.failed;
+        at_end_ = outcome.count == 0 && !outcome.failed;
+    }
+}
+
+// Moves the unread bytes to the front; when they fill the whole buffer
+// and the piece needs more, grows the buffer by a step that the input can
+// back with data.
+void buffered_input::make_room(std::size_t count) {
+    const std::size_t unread = available();
+    if (begin_ > 0) {
+        std::memmove(storage_.get(), storage_.get() + begin_, unread);
+        begin_ = 0;
+        end_ = unread;
+    }
+    if (end_ < capacity_ || unread >= count) {
+        return;
+    }
+    const std::size_t new_capacity = capacity_ + growth_step(count - unread);
+    auto grown = std::make_unique_for_overwrite<std::uint8_t[]>(new_capacity);
+    std::memcpy(grown.get(), storage_.get(), unread);
+    storage_ = std::move(grown);
+    capacity_ = new_capacity;
+}
+
+std::size_t buffered_input::growth_step(std::size_t wanted) const {
+    // Doubling keeps the copies cheap, and the buffer holds real data
+    // before each doubling, so it never outgrows twice what arrived.
+    std::size_t step = std::min(wanted, capacity_);
+    if (regular_file_) {
+        const std::uint64_t beyond = bytes_beyond(fd_, bytes_read_);
+        if (beyond > 0) {
+            step = static_cast<std::size_t>(std::min<std::uint64_t>(wanted, beyond));
+        } else {
+            step = std::min(wanted, minimum_capacity);
+        }
+    }
+    return std::max<std::size_t>(step, 1);
+}

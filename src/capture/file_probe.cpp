@@ -1,0 +1,54 @@
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <span>
+
+#include "capture/file_descriptor.h"
+#include "capture/sources.h"
+
+namespace {
+
+constexpr std::size_t magic_size = 8;
+constexpr std::array<std::uint8_t, magic_size> snoop_identification = {'s', 'n', 'o', 'o',
+                                                                       'p', 0,   0,   0};
+
+// The first word is read in this host's byte order, so a capture written on
+// a host of the other order shows its magic byte-reversed.
+std::optional<std::uint32_t> recognise(std::span<const std::uint8_t, magic_size> magic) {
+    std::uint32_t first_word = 0;
+    std::memcpy(&first_word, magic.data(), sizeof first_word);
+    switch (first_word) {
+    case 0xa1b2c3d4: return format_pcap;
+    case 0xa1b2cd34: return format_modified_pcap;
+    case 0x34cdb2a1: return format_modified_pcap;
+    case 0xd4c3b2a1: return format_pcap;
+    default: break;
+    }
+    if (std::equal(magic.begin(), magic.end(), snoop_identification.begin())) {
+        return format_snoop;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+int probe_file_format(const std::string& path, std::uint32_t& code) {
+    std::array<std::uint8_t, magic_size> magic{};
+    read_outcome outcome;
+    {
+        const file_descriptor file = open_for_reading(path);
+        if (!file) {
+            return -1;
+        }
+        outcome = read_at_least(file.get(), magic, magic.size());
+    }
+    if (outcome.count != magic.size()) {
+        std::fputs("read(): couldn't read file magic\n", stderr);
+        return -1;
+    }
+    if (const auto recognised = recognise(magic)) {
+        code = *recognised;
+    }
+    return 0;
+}
