@@ -1,15 +1,22 @@
 #pragma once
 
-#include <cstdint>
 #include <vector>
 
 #include "stats/stat_tables.h"
 
-// Walks, sorts, limits and prints every table on standard output.
-void print_report();
+// Walks, sorts, limits and prints every table on standard output: a heading
+// per kind, Total first, each followed by its rows, largest byte count first.
+// With nothing counted it says so on standard error and prints nothing.
+// Returns 0, or -1 when the report could not be written whole (the message
+// is on standard error).
+int print_report();
 
-// Replaces rows with every entry of the table, in key order; returns the count.
+// Replaces rows with every entry of the table, in key order; returns the
+// count. A table failure or a lack of memory ends the walk with the rows
+// gathered so far.
 int collect_rows(stat_table& table, std::vector<report_row>& rows);
 
-// Largest byte count first; only bytes are compared.
+// For sorting, largest byte count first: -1 when a has more bytes than b, 1
+// when fewer, 0 when as many. Nothing else is compared, so ties keep no
+// particular order.
 int compare_rows(const report_row& a, const report_row& b);

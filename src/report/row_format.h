@@ -1,20 +1,26 @@
 #pragma once
 
+// Report lines: one per row, label, packets, bytes and share of all bytes.
+
 #include <cstdint>
+#include <cstdio>
 #include <span>
 #include <string_view>
 
 #include "stats/stat_tables.h"
 
-// Prints the first count rows of one kind, in array order.
+// Width of the label column; a longer label pushes the rest of its line right.
+inline constexpr int label_column_width = 25;
+
+// Prints the first count rows of one kind, in array order, with their labels.
+// A count beyond the rows given prints only the rows there are.
 void print_rows(std::uint32_t kind, std::uint32_t count, std::span<const report_row> rows,
-                std::uint64_t total_bytes);
+                std::uint64_t total_bytes, std::FILE* out = stdout);
 
-// One report line: tab, label of at least 25 columns, packets, bytes, percent.
+// One report line: tab, "name suffix" left-justified in the label column,
+// packets, bytes, percent.
 void print_row(std::string_view name, std::string_view suffix, std::uint64_t packets,
-               std::uint64_t bytes, double percent);
+               std::uint64_t bytes, double percent, std::FILE* out = stdout);
 
-const char* link_label(std::uint32_t link_code);
-const char* protocol_label(std::uint16_t protocol, bool no_resolve);
-const char* service_label(std::uint16_t port, bool no_resolve);
-const char* direction_suffix(const report_row& row);
+// The row's share of all bytes; a zero total gives what the division gives.
+double row_percent(std::uint64_t bytes, std::uint64_t total_bytes);

@@ -1,0 +1,193 @@
+// Report line layout and the label of every kind, printed from rows built by
+// hand.
+
+#include <arpa/inet.h>
+#include <netdb.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "program_state.h"
+#include "report/row_format.h"
+#include "report/row_labels.h"
+#include "report_text.h"
+
+namespace {
+
+using report_test::expected_line;
+using report_test::written_by;
+
+std::string line_of(std::string_view name, std::string_view suffix, std::uint64_t packets,
+                    std::uint64_t bytes, double percent) {
+    return written_by([&](std::FILE* out) { print_row(name, suffix, packets, bytes, percent, out); });
+}
+
+TEST(PrintRow, LaysOutTheFiveFields) {
+    struct line_case {
+        const char* what;
+        std::string name, suffix;
+        std::uint64_t packets, bytes;
+        double percent;
+        std::string expected;
+    };
+    const std::vector<line_case> cases = {
+        {"short label padded to 25", "Total", "", 3, 180, 100.0,
+         "\tTotal                    3         180       100.0000 %\n"},
+        {"suffix after the blank", "http (80)", "> ", 1, 60, 5.0,
+         "\thttp (80) >              1         60        5.0000 %\n"},
+        {"26-character label pushes the line right", "Ethernet (AppleTalk ARP):", "", 2, 120, 50.0,
+         "\tEthernet (AppleTalk ARP): 2         120       50.0000 %\n"},
+        {"ten digits run into the next field", "Total", "", 1234567890, 9876543210, 100.0,
+         "\tTotal                    12345678909876543210100.0000 %\n"},
+        {"largest counts are not cut", "x", "", 18446744073709551615u, 18446744073709551615u,
+         100.0, "\tx                        1844674407370955161518446744073709551615100.0000 %\n"},
+        {"percent rounds to four places", "x", "", 1, 1, 33.333333333,
+         "\tx                        1         1         33.3333 %\n"},
+        {"small percent keeps its leading zero", "x", "", 1, 1, 0.00005,
+         "\tx                        1         1         0.0001 %\n"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(line_of(c.name, c.suffix, c.packets, c.bytes, c.percent), c.expected) << c.what;
+    }
+}
+
+TEST(PrintRow, ZeroTotalShowsPrintfsNotANumber) {
+    const std::string line = line_of("Total", "", 4, 0, row_percent(0, 0));
+    const std::string head = "\tTotal                    4         0         ";
+    ASSERT_EQ(line.substr(0, head.size()), head);
+    const std::string rest = line.substr(head.size());
+    EXPECT_TRUE(rest == "-nan  %\n" || rest == "nan   %\n") << rest;
+}
+
+TEST(PrintRow, OverlongNameIsCutAtTheLabelBuffer) {
+    const std::string name(5000, 'n');
+    const std::string line = line_of(name, "> ", 1, 2, 3.0);
+    // 1023 characters of label and its terminating zero fill the buffer; the
+    // blank and the mark fall off.
+    EXPECT_EQ(line, "\t" + std::string(1023, 'n') + "1         2         3.0000 %\n");
+}
+
+class PrintRows : public ::testing::Test {
+protected:
+    void SetUp() override { reset_program_state(); }
+    void TearDown() override { reset_program_state(); }
+
+    static std::string rows_text(std::uint32_t kind, std::vector<report_row> rows,
+                                 std::uint64_t total, std::uint32_t count = ~0u) {
+        const std::uint32_t n = count == ~0u ? static_cast<std::uint32_t>(rows.size()) : count;
+        return written_by([&](std::FILE* out) { print_rows(kind, n, rows, total, out); });
+    }
+};
+
+report_row row(std::uint32_t value, std::uint64_t bytes, std::uint64_t packets,
+               std::int8_t direction = 0) {
+    return report_row{table_key{value, direction}, bytes, packets};
+}
+
+TEST_F(PrintRows, TotalAndLinkUseFixedWords) {
+    EXPECT_EQ(rows_text(stat_total, {row(2, 300, 5)}, 300), expected_line("Total ", 5, 300, 300));
+    // Link values are the link code plus one.
+    EXPECT_EQ(rows_text(stat_link, {row(258 + 1, 200, 3), row(0 + 1, 100, 2), row(0x0604 + 1, 5, 1)},
+                        300),
+              expected_line("Ethernet (IP): ", 3, 200, 300) +
+                  expected_line("UNKNWON (non-IP): ", 2, 100, 300) +
+                  expected_line("PPP (LCP): ", 1, 5, 300));
+}
+
+TEST_F(PrintRows, NumbersUnderNoResolve) {
+    current_settings.no_resolve = true;
+    const std::uint32_t host = report_test::host_value("10.1.2.3");
+    EXPECT_EQ(rows_text(stat_ip, {row(6 + 1, 90, 3), row(0 + 1, 10, 1)}, 100),
+              expected_line("6 ", 3, 90, 100) + expected_line("0 ", 1, 10, 100));
+    EXPECT_EQ(rows_text(stat_port, {row(80, 90, 3), row(65535, 10, 1)}, 100),
+              expected_line("80 ", 3, 90, 100) + expected_line("65535 ", 1, 10, 100));
+    EXPECT_EQ(rows_text(stat_host, {row(host, 90, 3)}, 100), expected_line("10.1.2.3 ", 3, 90, 100));
+    EXPECT_EQ(rows_text(stat_network, {row(10, 90, 3)}, 100), expected_line("10.0.0.0 ", 3, 90, 100));
+}
+
+TEST_F(PrintRows, NetworksAreDottedWithZeroHostPart) {
+    // Classful network numbers as the accounting derives them.
+    const std::vector<std::pair<std::uint32_t, std::string>> networks = {
+        {10, "10.0.0.0"},              // from 10.1.2.3
+        {127, "127.0.0.0"},            // from 127.0.0.1
+        {172 * 256 + 16, "172.16.0.0"},  // from 172.16.5.4
+        {(192u << 16) | (168u << 8) | 1u, "192.168.1.0"},  // from 192.168.1.7
+        {(224u << 16) | 1u, "224.0.1.0"},                  // from 224.0.1.1
+    };
+    for (const bool no_resolve : {false, true}) {
+        current_settings.no_resolve = no_resolve;
+        for (const auto& [value, dotted] : networks) {
+            EXPECT_EQ(rows_text(stat_network, {row(value, 50, 1)}, 100),
+                      expected_line(dotted + " ", 1, 50, 100))
+                << dotted << (no_resolve ? " under -n" : "");
+        }
+    }
+}
+
+TEST_F(PrintRows, DirectionMarksUnderSplit) {
+    current_settings.direction_split = true;
+    current_settings.no_resolve = true;
+    const std::uint32_t host = report_test::host_value("192.168.1.7");
+    EXPECT_EQ(rows_text(stat_port, {row(53, 70, 2, 0), row(53, 30, 1, 1)}, 100),
+              expected_line("53 > ", 2, 70, 100) + expected_line("53 < ", 1, 30, 100));
+    EXPECT_EQ(rows_text(stat_host, {row(host, 70, 2, 1)}, 100),
+              expected_line("192.168.1.7 < ", 2, 70, 100));
+    EXPECT_EQ(rows_text(stat_network, {row((192u << 16) | (168u << 8) | 1u, 70, 2, 0)}, 100),
+              expected_line("192.168.1.0 > ", 2, 70, 100));
+    // One-sided kinds carry no mark even under the split.
+    EXPECT_EQ(rows_text(stat_ip, {row(18, 70, 2)}, 100), expected_line("17 ", 2, 70, 100));
+}
+
+TEST_F(PrintRows, CountSelectsLeadingRows) {
+    current_settings.no_resolve = true;
+    const std::vector<report_row> rows = {row(1, 60, 1), row(2, 30, 1), row(3, 10, 1)};
+    EXPECT_EQ(rows_text(stat_port, rows, 100, 0), "");
+    EXPECT_EQ(rows_text(stat_port, rows, 100, 2),
+              expected_line("1 ", 1, 60, 100) + expected_line("2 ", 1, 30, 100));
+    // More asked for than there are: the rows there are.
+    EXPECT_EQ(rows_text(stat_port, rows, 100, 7).size(), rows_text(stat_port, rows, 100).size());
+    EXPECT_EQ(rows_text(0x40, rows, 100), "") << "no such kind";
+}
+
+TEST_F(PrintRows, ResolvedServicesAndProtocols) {
+    if (getservbyport(htons(80), nullptr) == nullptr || getprotobynumber(6) == nullptr) {
+        GTEST_SKIP() << "the services or protocols database (netbase) is not installed";
+    }
+    EXPECT_EQ(rows_text(stat_port, {row(80, 60, 1), row(65000, 40, 1)}, 100),
+              expected_line("http (80) ", 1, 60, 100) + expected_line("65000 ", 1, 40, 100));
+    EXPECT_EQ(rows_text(stat_ip, {row(6 + 1, 60, 1), row(17 + 1, 30, 1), row(200 + 1, 10, 1)}, 100),
+              expected_line("tcp ", 1, 60, 100) + expected_line("udp ", 1, 30, 100) +
+                  expected_line("200 ", 1, 10, 100));
+}
+
+TEST_F(PrintRows, ResolvedHostFromTheHostsFile) {
+    // The official name is the first name on the first 127.0.0.1 line.
+    std::ifstream hosts("/etc/hosts");
+    std::string line, name;
+    while (name.empty() && std::getline(hosts, line)) {
+        std::istringstream words(line.substr(0, line.find('#')));
+        std::string address;
+        if (words >> address && address == "127.0.0.1") {
+            words >> name;
+        }
+    }
+    if (name.empty()) {
+        GTEST_SKIP() << "/etc/hosts names no host for 127.0.0.1";
+    }
+    const std::uint32_t loopback = report_test::host_value("127.0.0.1");
+    EXPECT_EQ(rows_text(stat_host, {row(loopback, 60, 1)}, 100),
+              expected_line(name.substr(0, 24) + " ", 1, 60, 100));
+    current_settings.direction_split = true;
+    EXPECT_EQ(rows_text(stat_host, {row(loopback, 60, 1, 1)}, 100),
+              expected_line(name.substr(0, 22) + " < ", 1, 60, 100));
+    current_settings.no_resolve = true;
+    EXPECT_EQ(rows_text(stat_host, {row(loopback, 60, 1, 0)}, 100),
+              expected_line("127.0.0.1 > ", 1, 60, 100));
+}
+
+}  // namespace
