@@ -5,6 +5,7 @@
 // the two formats.
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -32,6 +33,45 @@ void write_snoop(const std::string& path, std::span<const frame> frames,
 // The bytes of a snoop file, for tests that damage them before writing.
 std::vector<std::uint8_t> snoop_image(std::span<const frame> frames,
                                       std::uint32_t snap_length = 65535);
+
+// Streams frames into a pcap file, one at a time, so that captures of any
+// size can be written in constant memory. The path "-" is standard output.
+class pcap_writer {
+public:
+    pcap_writer(const std::string& path, int datalink, std::uint32_t snap_length);
+    ~pcap_writer();
+    pcap_writer(const pcap_writer&) = delete;
+    pcap_writer& operator=(const pcap_writer&) = delete;
+
+    void write(const frame& f);
+    // Flushes and closes the file; throws if any write failed. Without it the
+    // destructor closes the file and a late write error goes unnoticed.
+    void finish();
+
+private:
+    struct handles;
+    std::unique_ptr<handles> handles_;
+    std::uint32_t snap_length_;
+};
+
+// Streams frames into a snoop file in the layout of write_snoop. The path
+// "-" is standard output.
+class snoop_writer {
+public:
+    explicit snoop_writer(const std::string& path, std::uint32_t snap_length = 65535);
+    ~snoop_writer();
+    snoop_writer(const snoop_writer&) = delete;
+    snoop_writer& operator=(const snoop_writer&) = delete;
+
+    void write(const frame& f);
+    void finish();  // as pcap_writer::finish
+
+private:
+    struct output;
+    std::unique_ptr<output> output_;
+    std::vector<std::uint8_t> record_;
+    std::uint32_t snap_length_;
+};
 
 // Writes raw bytes to a file (for damaged captures).
 void write_file(const std::string& path, std::span<const std::uint8_t> contents);

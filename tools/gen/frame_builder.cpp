@@ -36,6 +36,33 @@ std::uint16_t checksum(std::span<const std::uint8_t> header) {
     return static_cast<std::uint16_t>(~sum);
 }
 
+// ARP, reverse ARP and AppleTalk ARP share one layout: Ethernet hardware
+// addresses and a 4-byte protocol address.
+bytes address_resolution(std::uint16_t protocol_type, std::uint16_t operation,
+                         std::uint32_t sender, std::uint32_t target) {
+    bytes out;
+    put16(out, 1);  // Ethernet
+    put16(out, protocol_type);
+    out.push_back(6);
+    out.push_back(4);
+    put16(out, operation);
+    out.insert(out.end(), {0x02, 0, 0, 0, 0, 1});
+    put32(out, sender);
+    out.insert(out.end(), 6, 0);
+    put32(out, target);
+    return out;
+}
+
+// The two addresses that open every Ethernet frame, in a buffer with room
+// for the whole frame.
+bytes mac_header(const mac_address& dst, const mac_address& src, std::size_t frame_length) {
+    bytes out;
+    out.reserve(frame_length);
+    out.insert(out.end(), dst.begin(), dst.end());
+    out.insert(out.end(), src.begin(), src.end());
+    return out;
+}
+
 }  // namespace
 
 std::array<std::uint8_t, 4> ipv4_bytes(std::uint32_t address) {
@@ -53,8 +80,7 @@ std::uint32_t ipv4_address(const char* dotted) {
 
 bytes ethernet(const mac_address& dst, const mac_address& src, std::uint16_t ether_type,
                std::span<const std::uint8_t> payload) {
-    bytes out(dst.begin(), dst.end());
-    out.insert(out.end(), src.begin(), src.end());
+    bytes out = mac_header(dst, src, 14 + payload.size());
     put16(out, ether_type);
     append(out, payload);
     return out;
@@ -62,8 +88,7 @@ bytes ethernet(const mac_address& dst, const mac_address& src, std::uint16_t eth
 
 bytes ethernet_vlan(const mac_address& dst, const mac_address& src, std::uint16_t vlan_id,
                     std::uint16_t inner_type, std::span<const std::uint8_t> payload) {
-    bytes out(dst.begin(), dst.end());
-    out.insert(out.end(), src.begin(), src.end());
+    bytes out = mac_header(dst, src, 18 + payload.size());
     put16(out, ethertype_vlan);
     put16(out, static_cast<std::uint16_t>(vlan_id & 0x0fff));
     put16(out, inner_type);
@@ -73,9 +98,8 @@ bytes ethernet_vlan(const mac_address& dst, const mac_address& src, std::uint16_
 
 bytes ethernet_8023(const mac_address& dst, const mac_address& src,
                     std::span<const std::uint8_t> payload) {
-    bytes llc = {0x42, 0x42, 0x03};  // spanning-tree LLC header
-    bytes out(dst.begin(), dst.end());
-    out.insert(out.end(), src.begin(), src.end());
+    const bytes llc = {0x42, 0x42, 0x03};  // spanning-tree LLC header
+    bytes out = mac_header(dst, src, 17 + payload.size());
     put16(out, static_cast<std::uint16_t>(llc.size() + payload.size()));
     append(out, llc);
     append(out, payload);
@@ -84,6 +108,7 @@ bytes ethernet_8023(const mac_address& dst, const mac_address& src,
 
 bytes null_link(std::uint32_t family, std::span<const std::uint8_t> payload) {
     bytes out(4);
+    out.reserve(4 + payload.size());
     std::memcpy(out.data(), &family, 4);  // host byte order, as BSD writes it
     append(out, payload);
     return out;
@@ -91,6 +116,7 @@ bytes null_link(std::uint32_t family, std::span<const std::uint8_t> payload) {
 
 bytes ppp(std::uint16_t protocol, std::span<const std::uint8_t> payload) {
     bytes out = {0xff, 0x03};
+    out.reserve(4 + payload.size());
     put16(out, protocol);
     append(out, payload);
     return out;
@@ -127,6 +153,7 @@ bytes ipv4(std::uint32_t src, std::uint32_t dst, std::uint8_t protocol,
 bytes ipv6(const ipv6_address& src, const ipv6_address& dst, std::uint8_t next_header,
            std::span<const std::uint8_t> payload) {
     bytes out = {0x60, 0, 0, 0};
+    out.reserve(40 + payload.size());
     put16(out, static_cast<std::uint16_t>(payload.size()));
     out.push_back(next_header);
     out.push_back(64);  // hop limit
@@ -138,6 +165,7 @@ bytes ipv6(const ipv6_address& src, const ipv6_address& dst, std::uint8_t next_h
 
 bytes tcp(std::uint16_t src_port, std::uint16_t dst_port, std::size_t payload_length) {
     bytes out;
+    out.reserve(20 + payload_length);
     put16(out, src_port);
     put16(out, dst_port);
     put32(out, 1);           // sequence
@@ -153,6 +181,7 @@ bytes tcp(std::uint16_t src_port, std::uint16_t dst_port, std::size_t payload_le
 
 bytes udp(std::uint16_t src_port, std::uint16_t dst_port, std::size_t payload_length) {
     bytes out;
+    out.reserve(8 + payload_length);
     put16(out, src_port);
     put16(out, dst_port);
     put16(out, static_cast<std::uint16_t>(8 + payload_length));
@@ -168,16 +197,49 @@ bytes icmp_echo(std::size_t payload_length) {
 }
 
 bytes arp(std::uint16_t operation, std::uint32_t sender, std::uint32_t target) {
+    return address_resolution(ethertype_ipv4, operation, sender, target);
+}
+
+bytes ipx(std::uint32_t src_network, std::uint32_t dst_network, std::size_t payload_length) {
     bytes out;
-    put16(out, 1);       // Ethernet
-    put16(out, 0x0800);  // IPv4
-    out.push_back(6);
-    out.push_back(4);
-    put16(out, operation);
+    put16(out, 0xffff);  // no checksum
+    put16(out, static_cast<std::uint16_t>(30 + payload_length));
+    out.push_back(0);    // transport control
+    out.push_back(4);    // packet exchange
+    put32(out, dst_network);
+    out.insert(out.end(), {0xff, 0xff, 0xff, 0xff, 0xff, 0xff});
+    put16(out, 0x0453);  // routing information socket
+    put32(out, src_network);
     out.insert(out.end(), {0x02, 0, 0, 0, 0, 1});
-    put32(out, sender);
-    out.insert(out.end(), 6, 0);
-    put32(out, target);
+    put16(out, 0x0453);
+    out.resize(out.size() + payload_length, 0);
+    return out;
+}
+
+bytes appletalk_ddp(std::uint16_t src_network, std::uint16_t dst_network,
+                    std::size_t payload_length) {
+    bytes out;
+    put16(out, static_cast<std::uint16_t>((13 + payload_length) & 0x03ff));  // hops 0
+    put16(out, 0);  // no checksum
+    put16(out, dst_network);
+    put16(out, src_network);
+    out.push_back(0xff);  // destination node: broadcast
+    out.push_back(0x01);  // source node
+    out.push_back(2);     // destination socket: names information
+    out.push_back(2);     // source socket
+    out.push_back(2);     // NBP
+    out.resize(out.size() + payload_length, 0);
+    return out;
+}
+
+bytes aarp(std::uint16_t operation, std::uint32_t sender, std::uint32_t target) {
+    return address_resolution(ethertype_appletalk, operation, sender, target);
+}
+
+bytes ppp_control(std::uint8_t code, std::uint8_t identifier, std::size_t payload_length) {
+    bytes out = {code, identifier};
+    put16(out, static_cast<std::uint16_t>(4 + payload_length));
+    out.resize(out.size() + payload_length, 0);
     return out;
 }
 

@@ -68,6 +68,16 @@ bytes icmp_echo(std::size_t payload_length = 0);
 // ARP or reverse ARP request over Ethernet and IPv4 (28 bytes).
 bytes arp(std::uint16_t operation, std::uint32_t sender, std::uint32_t target);
 
+// The other network layers an Ethernet segment carries, each a plausible
+// header with payload_length zero bytes behind it.
+bytes ipx(std::uint32_t src_network, std::uint32_t dst_network, std::size_t payload_length = 0);
+bytes appletalk_ddp(std::uint16_t src_network, std::uint16_t dst_network,
+                    std::size_t payload_length = 0);
+// AppleTalk ARP probe or request over Ethernet (28 bytes).
+bytes aarp(std::uint16_t operation, std::uint32_t sender, std::uint32_t target);
+// A PPP control packet (LCP, IPCP, PAP, ...): code, identifier, length.
+bytes ppp_control(std::uint8_t code, std::uint8_t identifier, std::size_t payload_length = 0);
+
 // Zero bytes, for padding or opaque payloads.
 bytes filler(std::size_t length, std::uint8_t value = 0);
 

@@ -15,6 +15,15 @@
 namespace twgen {
 
 // What the generator put into one frame. Fields that do not apply are 0.
+// The IP fields describe the network header right behind the link header,
+// and only when the link word names IPv4 or IPv6: the packet inside a VLAN
+// tag is not described. Ports are recorded for IPv4 only, and not for
+// non-first fragments, which carry no transport header. The fields tell what
+// the frame holds on the wire; captured_length tells how much of it was kept.
+// Kinds: ipv4-tcp, ipv4-udp, ipv4-icmp, ipv4-options, ipv4-fragment,
+// ipv6-tcp, ipv6-udp, arp, revarp, ipx, appletalk, aarp, vlan, ieee8023,
+// ppp-ipcp, ppp-ipv6cp, ppp-ccp, ppp-lcp, ppp-pap, ppp-chap, ppp-other,
+// null-other.
 struct frame_fact {
     int datalink = 1;                  // DLT_ number of the capture
     std::string kind;                  // e.g. "ipv4-tcp", "ipv6-udp", "arp", "vlan", "ppp-lcp"
@@ -47,6 +56,10 @@ struct mix_weights {
     unsigned aarp = 1;
     unsigned vlan = 2;
     unsigned ieee8023 = 1;
+    // PPP and null links only, where the Ethernet-only kinds above (arp to
+    // ieee8023) are never made: PPP control and unlisted protocols, or
+    // null-link families other than IPv4 and IPv6.
+    unsigned link_other = 8;
 };
 
 struct mix_options {

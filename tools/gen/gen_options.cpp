@@ -1,0 +1,252 @@
+#include "gen_options.h"
+
+#include <getopt.h>
+
+#include <array>
+#include <charconv>
+#include <cstdio>
+#include <string_view>
+
+namespace twgen {
+namespace {
+
+constexpr const char* program = "tallywire-gen";
+
+bool complain(const char* option, const char* what, std::string_view text) {
+    std::fprintf(stderr, "%s: %s: %s: '%.*s'\n", program, option, what,
+                 static_cast<int>(text.size()), text.data());
+    return false;
+}
+
+template <typename Number>
+bool read_number(const char* option, std::string_view text, unsigned long long low,
+                 unsigned long long high, Number& out) {
+    unsigned long long value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error == std::errc::invalid_argument || end != text.data() + text.size()) {
+        return complain(option, "not a whole number", text);
+    }
+    if (error == std::errc::result_out_of_range || value < low || value > high) {
+        char range[64];
+        std::snprintf(range, sizeof range, "out of range %llu..%llu", low, high);
+        return complain(option, range, text);
+    }
+    out = static_cast<Number>(value);
+    return true;
+}
+
+bool read_skew(std::string_view text, double& out) {
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc{} || end != text.data() + text.size() ||
+        !(value >= 0 && value <= 100)) {
+        return complain("-z", "not a number from 0 to 100", text);
+    }
+    out = value;
+    return true;
+}
+
+struct weight_name {
+    std::string_view name;
+    unsigned mix_weights::*weight;
+};
+
+constexpr std::array<weight_name, 14> weight_names = {{
+    {"tcp", &mix_weights::ipv4_tcp},
+    {"udp", &mix_weights::ipv4_udp},
+    {"icmp", &mix_weights::ipv4_icmp},
+    {"options", &mix_weights::ipv4_options},
+    {"fragment", &mix_weights::ipv4_fragment},
+    {"ipv6", &mix_weights::ipv6},
+    {"arp", &mix_weights::arp},
+    {"revarp", &mix_weights::revarp},
+    {"ipx", &mix_weights::ipx},
+    {"appletalk", &mix_weights::appletalk},
+    {"aarp", &mix_weights::aarp},
+    {"vlan", &mix_weights::vlan},
+    {"8023", &mix_weights::ieee8023},
+    {"other", &mix_weights::link_other},
+}};
+
+// kind=weight; the kind "all" sets every weight, so that "-w all=0 -w tcp=1"
+// makes a capture of one kind.
+bool read_weight(std::string_view text, mix_weights& weights) {
+    const auto equals = text.find('=');
+    if (equals == std::string_view::npos) {
+        return complain("-w", "expected kind=weight", text);
+    }
+    const std::string_view name = text.substr(0, equals);
+    unsigned weight = 0;
+    if (!read_number("-w", text.substr(equals + 1), 0, 1000000, weight)) {
+        return false;
+    }
+    for (const weight_name& w : weight_names) {
+        if (name == "all" || name == w.name) {
+            weights.*w.weight = weight;
+        }
+    }
+    if (name == "all") {
+        return true;
+    }
+    for (const weight_name& w : weight_names) {
+        if (name == w.name) {
+            return true;
+        }
+    }
+    return complain("-w", "unknown kind (see -h)", name);
+}
+
+bool read_link(std::string_view text, int& datalink) {
+    if (text == "null") {
+        datalink = 0;
+    } else if (text == "ether") {
+        datalink = 1;
+    } else if (text == "ppp") {
+        datalink = 9;
+    } else {
+        return complain("-l", "expected null, ether or ppp", text);
+    }
+    return true;
+}
+
+bool read_format(std::string_view text, capture_format& format) {
+    if (text == "pcap") {
+        format = capture_format::pcap;
+    } else if (text == "snoop") {
+        format = capture_format::snoop;
+    } else {
+        return complain("-F", "expected pcap or snoop", text);
+    }
+    return true;
+}
+
+enum long_option { min_length_option = 1000, max_length_option };
+
+bool read_option(int option, std::string_view arg, gen_options& out) {
+    mix_options& mix = out.mix;
+    switch (option) {
+    case 'o':
+        if (arg.empty()) {
+            return complain("-o", "empty file name", arg);
+        }
+        out.output_path = arg;
+        return true;
+    case 'R':
+        if (arg.empty()) {
+            return complain("-R", "empty file name", arg);
+        }
+        out.facts_path = arg;
+        return true;
+    case 'F':
+        return read_format(arg, out.format);
+    case 'l':
+        return read_link(arg, mix.datalink);
+    case 'n':
+        return read_number("-n", arg, 0, UINT64_MAX, mix.frames);
+    case 's':
+        return read_number("-s", arg, 1, 262144, mix.snap_length);
+    case 'S':
+        return read_number("-S", arg, 0, UINT32_MAX, mix.seed);
+    case 'H':
+        return read_number("-H", arg, 1, 1000000, mix.hosts);
+    case 'P':
+        return read_number("-P", arg, 1, 65535, mix.ports);
+    case 'z':
+        return read_skew(arg, mix.skew);
+    case 'w':
+        return read_weight(arg, mix.weights);
+    case min_length_option:
+        return read_number("--min-len", arg, 0, 65535, mix.min_length);
+    case max_length_option:
+        return read_number("--max-len", arg, 0, 65535, mix.max_length);
+    case 'h':
+        out.help = true;
+        return true;
+    default:  // getopt has already named the fault
+        return false;
+    }
+}
+
+bool check_combination(const gen_options& out) {
+    if (out.output_path.empty()) {
+        std::fprintf(stderr, "%s: no output file: give -o FILE (or -o - for standard output)\n",
+                     program);
+        return false;
+    }
+    if (out.mix.min_length > out.mix.max_length) {
+        std::fprintf(stderr, "%s: --min-len %u is above --max-len %u\n", program,
+                     out.mix.min_length, out.mix.max_length);
+        return false;
+    }
+    if (out.format == capture_format::snoop && out.mix.datalink != 1) {
+        std::fprintf(stderr, "%s: snoop files hold Ethernet only: use -l ether with -F snoop\n",
+                     program);
+        return false;
+    }
+    if (!out.facts_path.empty() && out.facts_path == out.output_path) {
+        std::fprintf(stderr, "%s: -R and -o name the same file\n", program);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<gen_options> parse_gen_options(int argc, char** argv) {
+    static const option long_options[] = {
+        {"min-len", required_argument, nullptr, min_length_option},
+        {"max-len", required_argument, nullptr, max_length_option},
+        {"help", no_argument, nullptr, 'h'},
+        {nullptr, 0, nullptr, 0},
+    };
+    gen_options out;
+    optind = 1;
+    int option = 0;
+    while ((option = getopt_long(argc, argv, "o:R:F:l:n:s:S:H:P:z:w:h", long_options, nullptr)) !=
+           -1) {
+        if (!read_option(option, optarg != nullptr ? optarg : "", out)) {
+            return std::nullopt;
+        }
+    }
+    if (optind < argc) {
+        std::fprintf(stderr, "%s: unexpected argument '%s'\n", program, argv[optind]);
+        return std::nullopt;
+    }
+    if (out.help) {
+        return out;
+    }
+    if (!check_combination(out)) {
+        return std::nullopt;
+    }
+    return out;
+}
+
+void print_gen_usage(std::FILE* out) {
+    std::fputs(
+        "Usage: tallywire-gen -o FILE [options]\n"
+        "Writes a capture file of generated traffic, the same for the same options.\n"
+        "\n"
+        "  -o FILE          capture file to write (- for standard output)\n"
+        "  -F pcap|snoop    file format (default pcap; snoop needs -l ether)\n"
+        "  -n FRAMES        number of frames (default 1000)\n"
+        "  -l null|ether|ppp  link layer (default ether)\n"
+        "  -s SNAPLEN       bytes kept of each frame, 1..262144 (default 65535)\n"
+        "  -S SEED          random seed (default 1)\n"
+        "  -H HOSTS         distinct IPv4 hosts, 1..1000000 (default 256)\n"
+        "  -P PORTS         distinct TCP/UDP ports, 1..65535 (default 64)\n"
+        "  -z SKEW          Zipf exponent of host and port popularity, 0 = uniform (default 1)\n"
+        "  -w KIND=WEIGHT   relative weight of a kind of frame; repeatable. Kinds:\n"
+        "                   tcp udp icmp options fragment ipv6 (every link),\n"
+        "                   arp revarp ipx appletalk aarp vlan 8023 (Ethernet),\n"
+        "                   other (PPP control protocols, other null-link families),\n"
+        "                   all (every kind at once)\n"
+        "  --min-len N      shortest wire length (default 60)\n"
+        "  --max-len N      longest wire length, at most 65535 (default 1514)\n"
+        "  -R FILE          also write the fact record: one tab-separated line per frame\n"
+        "  -h, --help       this text\n"
+        "\n"
+        "Exit status: 0 written, 1 bad arguments or a failed write.\n",
+        out);
+}
+
+}  // namespace twgen
