@@ -1,0 +1,80 @@
+#pragma once
+
+// What the source tests share: a sink that keeps a copy of every packet
+// record it is handed, so that two sources can be compared frame by frame,
+// and a set of Ethernet frames that touches every branch of the decoder.
+
+#include <cstdint>
+#include <ostream>
+#include <vector>
+
+#include "capture/packet_record.h"
+#include "gen/capture_writer.h"
+#include "gen/frame_builder.h"
+
+namespace twtest {
+
+struct seen_frame {
+    std::int64_t seconds = 0;
+    std::int64_t microseconds = 0;
+    std::uint32_t counted_length = 0;
+    std::uint32_t link_code = 0;
+    std::uint16_t ether_type = 0;
+    std::vector<std::uint8_t> data;  // the copied bytes, copied_length of them
+
+    bool operator==(const seen_frame&) const = default;
+};
+
+inline std::ostream& operator<<(std::ostream& out, const seen_frame& frame) {
+    return out << "{ts " << frame.seconds << "." << frame.microseconds << " len "
+               << frame.counted_length << " link " << frame.link_code << " type "
+               << frame.ether_type << " copied " << frame.data.size() << "}";
+}
+
+inline void collect_frame(const packet_record* packet, void* sink_arg) {
+    auto& frames = *static_cast<std::vector<seen_frame>*>(sink_arg);
+    seen_frame& seen = frames.emplace_back();
+    seen.seconds = packet->timestamp.seconds;
+    seen.microseconds = packet->timestamp.microseconds;
+    seen.counted_length = packet->counted_length;
+    seen.link_code = packet->link_code;
+    seen.ether_type = packet->ether_type;
+    seen.data.assign(packet->data.begin(), packet->data.begin() + packet->copied_length);
+}
+
+// Frames of many kinds and sizes, among them a runt shorter than its
+// Ethernet header and a jumbo frame longer than the decoder keeps, with
+// distinct time stamps and wire lengths above the captured lengths.
+inline std::vector<twgen::frame> mixed_ethernet_frames() {
+    using namespace twgen;
+    const mac_address a = {0x02, 0, 0, 0, 0, 1};
+    const mac_address b = {0x02, 0, 0, 0, 0, 2};
+    const std::uint32_t h1 = ipv4_address("10.0.0.1");
+    const std::uint32_t h2 = ipv4_address("192.168.7.9");
+    const ipv6_address v6a = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    const ipv6_address v6b = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2};
+    std::vector<frame> frames;
+    const auto add = [&](bytes contents, std::uint32_t extra_wire) {
+        frame f;
+        f.wire_length = static_cast<std::uint32_t>(contents.size()) + extra_wire;
+        f.bytes = std::move(contents);
+        f.seconds = 1700000000 + static_cast<std::int64_t>(frames.size());
+        f.microseconds = static_cast<std::int64_t>(frames.size() * 1237 % 1000000);
+        frames.push_back(std::move(f));
+    };
+    add(ethernet(a, b, ethertype_ipv4, ipv4(h1, h2, ip_tcp, tcp(40000, 80, 100))), 0);
+    add(ethernet(b, a, ethertype_ipv4, ipv4(h2, h1, ip_udp, udp(53, 5353, 33))), 0);
+    add(ethernet(a, b, ethertype_ipv4, ipv4(h1, h2, ip_icmp, icmp_echo(56))), 0);
+    add(ethernet(a, b, ethertype_ipv6, ipv6(v6a, v6b, ip_udp, udp(546, 547, 7))), 0);
+    add(ethernet(a, b, ethertype_arp, arp(1, h1, h2)), 0);
+    add(ethernet(a, b, ethertype_revarp, arp(3, h2, h1)), 0);
+    add(ethernet(a, b, ethertype_ipx, filler(30, 0xff)), 0);
+    add(ethernet_vlan(a, b, 7, ethertype_ipv4, ipv4(h1, h2, ip_tcp, tcp(1, 2))), 0);
+    add(ethernet_8023(a, b, filler(43, 0xaa)), 0);
+    add(filler(10, 0x5a), 0);  // shorter than an Ethernet header
+    add(ethernet(a, b, ethertype_ipv4, ipv4(h1, h2, ip_udp, udp(9, 9, 40000))), 0);
+    add(ethernet(b, a, ethertype_ipv4, ipv4(h2, h1, ip_tcp, tcp(443, 50000, 3))), 1400);
+    return frames;
+}
+
+}  // namespace twtest
