@@ -2,10 +2,14 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -24,6 +28,16 @@ bool drain(int fd, std::string& into) {
     }
     into.append(buffer, static_cast<std::size_t>(n));
     return true;
+}
+
+// Milliseconds for poll until the deadline; -1 (wait forever) without one.
+int poll_timeout(bool has_deadline, std::chrono::steady_clock::time_point deadline) {
+    if (!has_deadline) {
+        return -1;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    return static_cast<int>(std::max<long long>(0, left.count()));
 }
 
 }  // namespace
@@ -75,13 +89,25 @@ run_result run_program(const std::string& program, const std::vector<std::string
         fcntl(in_fd, F_SETFL, O_NONBLOCK);
     }
     int out_fd = out_pipe[0], err_fd = err_pipe[0];
+    bool has_deadline = options.timeout_seconds > 0;
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                              std::chrono::duration<double>(options.timeout_seconds));
     while (out_fd >= 0 || err_fd >= 0) {
         pollfd fds[3] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}, {in_fd, POLLOUT, 0}};
-        if (poll(fds, 3, -1) < 0) {
+        const int ready = poll(fds, 3, poll_timeout(has_deadline, deadline));
+        if (ready < 0) {
             if (errno == EINTR) {
                 continue;
             }
             break;
+        }
+        if (ready == 0) {
+            // A hung child: kill it, then read on until its pipes close.
+            kill(child, SIGKILL);
+            result.timed_out = true;
+            has_deadline = false;
+            continue;
         }
         if (fds[0].revents != 0 && !drain(out_fd, result.out)) {
             close(out_fd);
@@ -107,8 +133,10 @@ run_result run_program(const std::string& program, const std::vector<std::string
         close(in_fd);
     }
     int wait_status = 0;
-    while (waitpid(child, &wait_status, 0) < 0 && errno == EINTR) {
+    rusage usage{};
+    while (wait4(child, &wait_status, 0, &usage) < 0 && errno == EINTR) {
     }
+    result.max_rss_kib = usage.ru_maxrss;
     if (WIFEXITED(wait_status)) {
         result.status = WEXITSTATUS(wait_status);
     } else if (WIFSIGNALED(wait_status)) {

@@ -12,11 +12,14 @@ struct run_result {
     int status = -1;       // exit status, or 128 + signal number
     std::string out;       // standard output
     std::string err;       // standard error
+    bool timed_out = false;  // killed after run_options::timeout_seconds
+    long max_rss_kib = 0;    // the child's peak resident set size
 };
 
 struct run_options {
     std::string input;             // written to standard input
     std::string argv0;             // empty: the binary's path
+    double timeout_seconds = 0;    // > 0: kill the child once it has run this long
 };
 
 // Runs program with args (not including argv[0]) and waits for it.
