@@ -9,8 +9,8 @@
 
 namespace {
 
-// Smallest buffer worth a read call; also the step by which a regular file
-// that shows no more bytes in its size is still tried.
+// The smallest buffer worth a read call, and the step by which a buffer
+// grows when the file's size promises nothing more.
 constexpr std::size_t minimum_capacity = 4096;
 
 // Bytes a regular file holds beyond `position`, or 0 when its size shows
@@ -89,16 +89,16 @@ void buffered_input::make_room(std::size_t count) {
 }
 
 std::size_t buffered_input::growth_step(std::size_t wanted) const {
-    // Doubling keeps the copies cheap, and the buffer holds real data
+    // A pipe or a device: double. The buffer was full of data that arrived
     // before each doubling, so it never outgrows twice what arrived.
     std::size_t step = std::min(wanted, capacity_);
     if (regular_file_) {
+        // A regular file: grow by what the file still holds, or by a page
+        // when its size shows nothing more (a file still being written, or
+        // a file system that reports no size), so that a read can tell.
         const std::uint64_t beyond = bytes_beyond(fd_, bytes_read_);
-        if (beyond > 0) {
-            step = static_cast<std::size_t>(std::min<std::uint64_t>(wanted, beyond));
-        } else {
-            step = std::min(wanted, minimum_capacity);
-        }
+        step = beyond > 0 ? static_cast<std::size_t>(std::min<std::uint64_t>(wanted, beyond))
+                          : std::min(wanted, minimum_capacity);
     }
     return std::max<std::size_t>(step, 1);
 }

@@ -33,7 +33,7 @@ record_header parse_record_header(std::span<const std::uint8_t> bytes) {
             big_endian32(bytes, 16), big_endian32(bytes, 20)};
 }
 
-int fail(const char* message) {
+int report_failure(const char* message) {
     std::fputs(message, stderr);
     return -1;
 }
@@ -41,10 +41,10 @@ int fail(const char* message) {
 int read_records(buffered_input& input, capture_context& context) {
     const auto file_header = input.take(file_header_size);
     if (file_header.size() < file_header_size) {
-        return fail("get_snoop_data: Can't read file header\n");
+        return report_failure("get_snoop_data: Can't read file header\n");
     }
     if (big_endian32(file_header, 12) != snoop_ethernet) {
-        return fail("get_snoop_data: No support for this link type (yet?)\n");
+        return report_failure("get_snoop_data: No support for this link type (yet?)\n");
     }
 
     for (;;) {
@@ -53,18 +53,18 @@ int read_records(buffered_input& input, capture_context& context) {
             return 0;  // the file ends exactly between two records
         }
         if (header_bytes.size() < record_header_size) {
-            return fail("get_snoop_data: Can't read packet header\n");
+            return report_failure("get_snoop_data: Can't read packet header\n");
         }
         const record_header record = parse_record_header(header_bytes);
         if (record.record_length < record_header_size) {
-            return fail("get_snoop_data: Bad record length\n");
+            return report_failure("get_snoop_data: Bad record length\n");
         }
         // Read as unsigned: a length of 2 GiB or more is a record that runs
         // past the end of the file, not a negative size.
         const std::size_t body_size = record.record_length - record_header_size;
         const auto body = input.take(body_size);
         if (body.size() != body_size) {
-            return fail("get_snoop_data: Can't read packet data\n");
+            return report_failure("get_snoop_data: Can't read packet data\n");
         }
 
         pcap_pkthdr frame_header{};

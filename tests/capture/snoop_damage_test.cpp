@@ -11,14 +11,8 @@
 
 namespace {
 
-constexpr std::size_t first_record = 16;
-
-void put_be32(std::vector<std::uint8_t>& image, std::size_t offset, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-        image.at(offset + static_cast<std::size_t>(i)) =
-            static_cast<std::uint8_t>(value >> (24 - 8 * i));
-    }
-}
+using twtest::first_record;
+using twtest::put_be32;
 
 // Two good records, so that the damage below is always in the last one.
 std::vector<std::uint8_t> intact_image() {

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <fcntl.h>
+#include <functional>
 #include <thread>
 
 #include "capture/sources.h"
@@ -17,14 +18,8 @@ namespace {
 
 using twtest::seen_frame;
 
-constexpr std::size_t first_record = 16;
-
-void put_be32(std::vector<std::uint8_t>& image, std::size_t offset, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-        image.at(offset + static_cast<std::size_t>(i)) =
-            static_cast<std::uint8_t>(value >> (24 - 8 * i));
-    }
-}
+using twtest::first_record;
+using twtest::put_be32;
 
 std::uint32_t get_be32(const std::vector<std::uint8_t>& image, std::size_t offset) {
     return std::uint32_t{image.at(offset)} << 24 | std::uint32_t{image.at(offset + 1)} << 16 |
@@ -196,19 +191,16 @@ TEST_F(SnoopReader, FramesBeforeADamagedRecordReachTheSink) {
     EXPECT_EQ(run.frames.size(), 3u);
 }
 
-// A source that hands over a few bytes per read, as a pipe-backed device
-// does, must give the same frames as the file.
-TEST_F(SnoopReader, InputArrivingInSmallPiecesGivesTheSameFrames) {
-    const auto frames = twtest::mixed_ethernet_frames();
-    const auto image = twgen::snoop_image(frames);
-    const std::string fifo = dir_.file("trickle");
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-
+// Reads a snoop image through a named pipe fed by a thread, in pieces of
+// the sizes that next_piece gives in turn.
+snoop_run read_through_fifo(const twtest::temp_dir& dir, const std::vector<std::uint8_t>& image,
+                            const std::function<std::size_t()>& next_piece) {
+    const std::string fifo = dir.file("fifo");
+    EXPECT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     std::thread writer([&] {
         const int fd = open(fifo.c_str(), O_WRONLY);
-        std::size_t sent = 0;
-        for (std::size_t piece = 1; sent < image.size(); piece = piece % 29 + 1) {
-            const std::size_t n = std::min(piece, image.size() - sent);
+        for (std::size_t sent = 0; fd >= 0 && sent < image.size();) {
+            const std::size_t n = std::min(next_piece(), image.size() - sent);
             if (write(fd, image.data() + sent, n) != static_cast<ssize_t>(n)) {
                 break;
             }
@@ -217,13 +209,37 @@ TEST_F(SnoopReader, InputArrivingInSmallPiecesGivesTheSameFrames) {
         }
         close(fd);
     });
-    const snoop_run run = read_snoop(fifo);
+    snoop_run run = read_snoop(fifo);
     writer.join();
+    return run;
+}
+
+// A source that hands over a few bytes per read, as a pipe-backed device
+// does, must give the same frames as the file.
+TEST_F(SnoopReader, InputArrivingInSmallPiecesGivesTheSameFrames) {
+    const auto frames = twtest::mixed_ethernet_frames();
+    const auto image = twgen::snoop_image(frames);
+    std::size_t piece = 0;
+    const snoop_run run = read_through_fifo(dir_, image, [&] { return piece = piece % 29 + 1; });
 
     const snoop_run from_file = read_snoop(write_image(image));
     EXPECT_EQ(run.result, 0);
     ASSERT_EQ(run.frames.size(), frames.size());
     EXPECT_EQ(run.frames, from_file.frames);
+}
+
+// Without a file size to go by, the buffer grows as the record arrives.
+TEST_F(SnoopReader, RecordLargerThanTheReadBufferThroughAPipe) {
+    std::vector<twgen::frame> frames = {ethernet_frame(10, 1), ethernet_frame(60000, 2),
+                                        ethernet_frame(20, 3)};
+    frames[1].bytes.resize(5u << 20, 0x33);
+    const auto image = twgen::snoop_image(frames, 8u << 20);
+    const snoop_run run = read_through_fifo(dir_, image, [] { return std::size_t{65521}; });
+
+    ASSERT_EQ(run.result, 0);
+    ASSERT_EQ(run.frames.size(), 3u);
+    EXPECT_EQ(run.frames[1].counted_length, 5u << 20);
+    EXPECT_EQ(run.frames[2].seconds, 3);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 // record it is handed, so that two sources can be compared frame by frame,
 // and a set of Ethernet frames that touches every branch of the decoder.
 
+#include <cstddef>
 #include <cstdint>
 #include <ostream>
 #include <vector>
@@ -29,6 +30,17 @@ inline std::ostream& operator<<(std::ostream& out, const seen_frame& frame) {
     return out << "{ts " << frame.seconds << "." << frame.microseconds << " len "
                << frame.counted_length << " link " << frame.link_code << " type "
                << frame.ether_type << " copied " << frame.data.size() << "}";
+}
+
+// Where the first record of a snoop file begins, after the file header.
+inline constexpr std::size_t first_record = 16;
+
+// Overwrites one big-endian 32-bit field of a snoop image.
+inline void put_be32(std::vector<std::uint8_t>& image, std::size_t offset, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+        image.at(offset + static_cast<std::size_t>(i)) =
+            static_cast<std::uint8_t>(value >> (24 - 8 * i));
+    }
 }
 
 inline void collect_frame(const packet_record* packet, void* sink_arg) {
