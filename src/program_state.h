@@ -31,3 +31,10 @@ extern int stat_table_count;
 
 // Puts every piece of program-wide state back to its initial value.
 void reset_program_state();
+
+// The live capture being dispatched, so that the signal handler can wake
+// the capture library when it stops the capture: the library goes back to
+// waiting after a signal, and would otherwise wait for the next frame on a
+// quiet link. Null whenever no live capture is in its dispatch loop.
+struct pcap;
+extern std::atomic<pcap*> live_capture_handle;

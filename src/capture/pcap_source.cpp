@@ -45,6 +45,16 @@ private:
     bool compiled_ = false;
 };
 
+// Publishes a live handle to the signal handler for as long as it is
+// dispatched; withdrawn before the handle is closed.
+class published_capture {
+public:
+    explicit published_capture(pcap_t* handle) { live_capture_handle = handle; }
+    ~published_capture() { live_capture_handle = nullptr; }
+    published_capture(const published_capture&) = delete;
+    published_capture& operator=(const published_capture&) = delete;
+};
+
 struct device_list_freer {
     void operator()(pcap_if_t* devices) const { pcap_freealldevs(devices); }
 };
@@ -116,6 +126,8 @@ int run_pcap_source(const std::string& source_name, const std::string& filter_ex
     capture_running = 1;
     seconds_remaining = capture_seconds;
 
+    // Declared after the handle, so it is withdrawn before the handle closes.
+    const published_capture published(mode.live ? handle.get() : nullptr);
     if (mode.live) {
         install_capture_handler(SIGINT);
         if (capture_seconds > 0) {
