@@ -101,10 +101,13 @@ private:
     std::vector<double> cumulative_;
 };
 
-// Distinct addresses over class A, B and C networks, about 16 hosts to a
-// network, so that the Network table has a few dozen rows of varied size.
+// Distinct addresses over class A, B and C networks: a few hosts to a
+// network in small mixes, about 16 in large ones, so that the Network table
+// always has rows of varied size and a class C network never runs full.
 std::vector<std::uint32_t> make_hosts(std::uint32_t count, random_source& random) {
-    const std::uint32_t per_class = std::max<std::uint32_t>(1, count / 48);
+    const auto per_class = std::max(
+        static_cast<std::uint32_t>(std::ceil(std::sqrt(static_cast<double>(count)) / 2)),
+        count / 48);
     struct network {
         std::uint32_t number;
         int host_bits;

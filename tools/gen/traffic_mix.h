@@ -39,6 +39,8 @@ struct frame_fact {
     std::uint16_t fragment_offset = 0; // IPv4, in 8-byte units
     std::uint32_t wire_length = 0;     // length on the wire
     std::uint32_t captured_length = 0; // bytes stored in the capture (after the snap length)
+
+    friend bool operator==(const frame_fact&, const frame_fact&) = default;
 };
 
 // Relative weights of the kinds of frame in a mix; 0 leaves a kind out.

@@ -1,0 +1,430 @@
+// The mix is the oracle of the other tests: its facts must say exactly what
+// its bytes hold, and a seed must always give the same capture.
+
+#include "gen/traffic_mix.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "frame_reader.h"
+#include "support/process.h"
+
+namespace twgen {
+// Failure messages show a fact as its line of the fact record.
+void PrintTo(const frame_fact& fact, std::ostream* out) { write_fact(*out, fact); }
+}  // namespace twgen
+
+namespace {
+
+twgen::mix_options small_mix(int datalink = 1, std::uint32_t snap = 65535) {
+    twgen::mix_options o;
+    o.frames = 3000;
+    o.datalink = datalink;
+    o.snap_length = snap;
+    return o;
+}
+
+std::map<std::string, int> kind_counts(const twgen::generated_capture& c) {
+    std::map<std::string, int> counts;
+    for (const twgen::frame_fact& f : c.facts) {
+        ++counts[f.kind];
+    }
+    return counts;
+}
+
+TEST(TrafficMix, SameSeedSameCaptureOtherSeedOtherCapture) {
+    const twgen::mix_options options = small_mix();
+    const auto first = twgen::generate_mix(options);
+    const auto again = twgen::generate_mix(options);
+    ASSERT_EQ(first.frames.size(), options.frames);
+    ASSERT_EQ(again.frames.size(), options.frames);
+    for (std::size_t i = 0; i < first.frames.size(); ++i) {
+        ASSERT_EQ(first.frames[i].bytes, again.frames[i].bytes) << "frame " << i;
+        ASSERT_EQ(first.frames[i].wire_length, again.frames[i].wire_length);
+        ASSERT_EQ(first.frames[i].seconds, again.frames[i].seconds);
+        ASSERT_EQ(first.frames[i].microseconds, again.frames[i].microseconds);
+    }
+    EXPECT_EQ(first.facts, again.facts);
+
+    twgen::mix_options other = options;
+    other.seed = 2;
+    const auto different = twgen::generate_mix(other);
+    std::size_t same = 0;
+    for (std::size_t i = 0; i < first.frames.size(); ++i) {
+        same += first.frames[i].bytes == different.frames[i].bytes ? 1 : 0;
+    }
+    EXPECT_LT(same, first.frames.size() / 10) << "another seed should give other frames";
+}
+
+// A fixed digest of seed 1: a change here means every cached capture and
+// every recorded expectation built on a seed has silently changed.
+TEST(TrafficMix, SeedGivesTheSameCaptureOnEveryPlatform) {
+    twgen::mix_options options = small_mix();
+    options.frames = 200;
+    const auto capture = twgen::generate_mix(options);
+    std::uint64_t digest = 14695981039346656037ull;  // FNV-1a
+    auto mix_in = [&digest](std::uint8_t byte) { digest = (digest ^ byte) * 1099511628211ull; };
+    std::ostringstream lines;
+    for (std::size_t i = 0; i < capture.frames.size(); ++i) {
+        twgen::write_fact(lines, capture.facts[i]);
+        lines << capture.frames[i].seconds << '.' << capture.frames[i].microseconds << '\n';
+        std::for_each(capture.frames[i].bytes.begin(), capture.frames[i].bytes.end(), mix_in);
+    }
+    for (const char c : lines.str()) {
+        mix_in(static_cast<std::uint8_t>(c));
+    }
+    EXPECT_EQ(capture.facts[0].kind, "vlan");
+    EXPECT_EQ(capture.facts[0].wire_length, 84u);
+    EXPECT_EQ(digest, 10141596916290472871ull) << "digest of the first 200 frames of seed 1";
+}
+
+TEST(TrafficMix, StreamingAndInMemoryAgree) {
+    const twgen::mix_options options = small_mix(9);
+    const auto whole = twgen::generate_mix(options);
+    twgen::mix_generator generator(options);
+    twgen::frame f;
+    twgen::frame_fact fact;
+    std::size_t i = 0;
+    while (generator.next(f, fact)) {
+        ASSERT_LT(i, whole.frames.size());
+        EXPECT_EQ(f.bytes, whole.frames[i].bytes);
+        EXPECT_EQ(fact, whole.facts[i]);
+        ++i;
+    }
+    EXPECT_EQ(i, whole.frames.size());
+    EXPECT_FALSE(generator.next(f, fact)) << "a finished mix stays finished";
+}
+
+struct link_case {
+    const char* name;
+    int datalink;
+    std::uint32_t snap;
+};
+
+class FactsAgreeWithBytes : public testing::TestWithParam<link_case> {};
+
+TEST_P(FactsAgreeWithBytes, EveryFrameReadsBackToItsFact) {
+    const link_case& c = GetParam();
+    const twgen::mix_options options = small_mix(c.datalink, c.snap);
+    const auto capture = twgen::generate_mix(options);
+    for (std::size_t i = 0; i < capture.frames.size(); ++i) {
+        const twgen::frame& f = capture.frames[i];
+        const twgen::frame_fact& fact = capture.facts[i];
+        SCOPED_TRACE("frame " + std::to_string(i) + " " + fact.kind);
+        ASSERT_EQ(f.bytes.size(), std::min(f.wire_length, c.snap)) << "captured length";
+        ASSERT_EQ(fact.captured_length, f.bytes.size());
+        ASSERT_EQ(fact.wire_length, f.wire_length);
+        ASSERT_GE(f.wire_length, options.min_length);
+        ASSERT_LE(f.wire_length, options.max_length);
+        const tools_test::read_result read = tools_test::read_frame(c.datalink, f.bytes,
+                                                                    f.wire_length);
+        ASSERT_EQ(read.fault, "");
+        ASSERT_EQ(read.fact, fact);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, FactsAgreeWithBytes,
+                         testing::Values(link_case{"ethernet", 1, 65535},
+                                         link_case{"ethernet_snap96", 1, 96},
+                                         link_case{"ppp", 9, 65535},
+                                         link_case{"ppp_snap96", 9, 96},
+                                         link_case{"null", 0, 65535},
+                                         link_case{"null_snap96", 0, 96}),
+                         [](const testing::TestParamInfo<link_case>& info) {
+                             return info.param.name;
+                         });
+
+TEST(TrafficMix, EveryKindOfEachLinkTurnsUp) {
+    const std::map<int, std::set<std::string>> expected = {
+        {1, {"ipv4-tcp", "ipv4-udp", "ipv4-icmp", "ipv4-options", "ipv4-fragment", "ipv6-tcp",
+             "ipv6-udp", "arp", "revarp", "ipx", "appletalk", "aarp", "vlan", "ieee8023"}},
+        {9, {"ipv4-tcp", "ipv4-udp", "ipv4-icmp", "ipv4-options", "ipv4-fragment", "ipv6-tcp",
+             "ipv6-udp", "ppp-ipcp", "ppp-ipv6cp", "ppp-ccp", "ppp-lcp", "ppp-pap", "ppp-chap",
+             "ppp-other"}},
+        {0, {"ipv4-tcp", "ipv4-udp", "ipv4-icmp", "ipv4-options", "ipv4-fragment", "ipv6-tcp",
+             "ipv6-udp", "null-other"}},
+    };
+    for (const auto& [datalink, kinds] : expected) {
+        const auto capture = twgen::generate_mix(small_mix(datalink));
+        std::set<std::string> seen;
+        std::set<std::uint32_t> null_families;
+        for (const twgen::frame_fact& f : capture.facts) {
+            seen.insert(f.kind);
+            if (f.kind == "null-other") {
+                null_families.insert(f.link_word);
+            }
+        }
+        EXPECT_EQ(seen, kinds) << "data-link type " << datalink;
+        if (datalink == 0) {
+            EXPECT_EQ(null_families, (std::set<std::uint32_t>{24, 30}));
+        }
+    }
+}
+
+struct weight_case {
+    const char* name;
+    unsigned twgen::mix_weights::*weight;
+    std::set<std::string> kinds;  // what that weight makes
+    int datalink;
+};
+
+class Weights : public testing::TestWithParam<weight_case> {};
+
+TEST_P(Weights, ZeroLeavesTheKindOutAndAloneItIsAllThereIs) {
+    const weight_case& c = GetParam();
+    twgen::mix_options without = small_mix(c.datalink);
+    without.weights.*c.weight = 0;
+    for (const auto& [kind, count] : kind_counts(twgen::generate_mix(without))) {
+        EXPECT_EQ(c.kinds.count(kind), 0u) << count << " frames of " << kind;
+    }
+
+    twgen::mix_options alone = small_mix(c.datalink);
+    alone.frames = 300;
+    alone.weights = twgen::mix_weights{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    alone.weights.*c.weight = 1;
+    for (const auto& [kind, count] : kind_counts(twgen::generate_mix(alone))) {
+        EXPECT_EQ(c.kinds.count(kind), 1u) << count << " frames of " << kind;
+    }
+}
+
+using W = twgen::mix_weights;
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, Weights,
+    testing::Values(weight_case{"tcp", &W::ipv4_tcp, {"ipv4-tcp"}, 1},
+                    weight_case{"udp", &W::ipv4_udp, {"ipv4-udp"}, 1},
+                    weight_case{"icmp", &W::ipv4_icmp, {"ipv4-icmp"}, 1},
+                    weight_case{"options", &W::ipv4_options, {"ipv4-options"}, 1},
+                    weight_case{"fragment", &W::ipv4_fragment, {"ipv4-fragment"}, 1},
+                    weight_case{"ipv6", &W::ipv6, {"ipv6-tcp", "ipv6-udp"}, 1},
+                    weight_case{"arp", &W::arp, {"arp"}, 1},
+                    weight_case{"revarp", &W::revarp, {"revarp"}, 1},
+                    weight_case{"ipx", &W::ipx, {"ipx"}, 1},
+                    weight_case{"appletalk", &W::appletalk, {"appletalk"}, 1},
+                    weight_case{"aarp", &W::aarp, {"aarp"}, 1},
+                    weight_case{"vlan", &W::vlan, {"vlan"}, 1},
+                    weight_case{"ieee8023", &W::ieee8023, {"ieee8023"}, 1},
+                    weight_case{"ppp_other",
+                                &W::link_other,
+                                {"ppp-ipcp", "ppp-ipv6cp", "ppp-ccp", "ppp-lcp", "ppp-pap",
+                                 "ppp-chap", "ppp-other"},
+                                9},
+                    weight_case{"null_other", &W::link_other, {"null-other"}, 0}),
+    [](const testing::TestParamInfo<weight_case>& info) { return info.param.name; });
+
+TEST(TrafficMix, EthernetOnlyWeightsCountForNothingOnPpp) {
+    twgen::mix_options options = small_mix(9);
+    options.weights = twgen::mix_weights{0, 0, 0, 0, 0, 0, 5, 5, 5, 5, 5, 5, 5, 0};
+    EXPECT_THROW(twgen::generate_mix(options), std::invalid_argument)
+        << "every kind PPP can carry has weight 0";
+}
+
+TEST(TrafficMix, HostsAndPortsComeFromTheirSets) {
+    twgen::mix_options options = small_mix();
+    options.hosts = 30;
+    options.ports = 25;
+    std::set<std::uint32_t> hosts;
+    std::set<std::uint16_t> ports;
+    std::set<int> classes;
+    for (const twgen::frame_fact& f : twgen::generate_mix(options).facts) {
+        if (f.ip_version != 4) {
+            continue;
+        }
+        for (const std::uint32_t address : {f.src, f.dst}) {
+            hosts.insert(address);
+            const int host_bits = address < 0x80000000u ? 24 : address < 0xc0000000u ? 16 : 8;
+            classes.insert(host_bits);
+            const std::uint32_t host_part = address & ((1u << host_bits) - 1);
+            EXPECT_NE(host_part, 0u) << "network address used as a host";
+            EXPECT_NE(host_part, (1u << host_bits) - 1) << "broadcast address used as a host";
+            EXPECT_LT(address, 0xe0000000u) << "class D or E address";
+            EXPECT_NE(address >> 24, 127u) << "loopback address";
+        }
+        EXPECT_NE(f.src, f.dst);
+        if (f.has_ports) {
+            EXPECT_NE(f.src_port, 0);
+            EXPECT_NE(f.dst_port, 0);
+            ports.insert(f.src_port);
+            ports.insert(f.dst_port);
+        }
+    }
+    EXPECT_LE(hosts.size(), 30u);
+    EXPECT_GT(hosts.size(), 20u) << "most hosts should show up in 3000 frames";
+    EXPECT_EQ(classes, (std::set<int>{8, 16, 24})) << "hosts over class A, B and C networks";
+    EXPECT_LE(ports.size(), 25u);
+    for (const std::uint16_t well_known : {80, 443, 53, 22, 25}) {
+        EXPECT_EQ(ports.count(well_known), 1u) << "port " << well_known;
+    }
+}
+
+TEST(TrafficMix, SkewConcentratesTraffic) {
+    auto top_share = [](double skew) {
+        twgen::mix_options options = small_mix();
+        options.skew = skew;
+        options.weights = twgen::mix_weights{1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+        std::map<std::uint16_t, int> count;
+        for (const twgen::frame_fact& f : twgen::generate_mix(options).facts) {
+            ++count[f.dst_port];
+        }
+        int top = 0;
+        for (const auto& [port, n] : count) {
+            top = std::max(top, n);
+        }
+        return static_cast<double>(top) / static_cast<double>(options.frames);
+    };
+    EXPECT_LT(top_share(0), 0.05) << "uniform over 64 ports";
+    EXPECT_GT(top_share(1), 0.15);
+    EXPECT_GT(top_share(3), 0.75);
+}
+
+TEST(TrafficMix, LengthsTimesAndSnap) {
+    twgen::mix_options options = small_mix(1, 40);
+    options.min_length = 100;
+    options.max_length = 120;
+    const auto capture = twgen::generate_mix(options);
+    std::int64_t previous = 0;
+    for (std::size_t i = 0; i < capture.frames.size(); ++i) {
+        const twgen::frame& f = capture.frames[i];
+        EXPECT_GE(f.wire_length, 100u);
+        EXPECT_LE(f.wire_length, 120u);
+        EXPECT_EQ(f.bytes.size(), 40u);
+        EXPECT_EQ(capture.facts[i].captured_length, 40u);
+        ASSERT_GE(f.microseconds, 0);
+        ASSERT_LT(f.microseconds, 1000000);
+        const std::int64_t now = f.seconds * 1000000 + f.microseconds;
+        EXPECT_GE(now, previous) << "time runs forward";
+        previous = now;
+    }
+}
+
+TEST(TrafficMix, ShortLengthsGrowToTheHeaders) {
+    twgen::mix_options options = small_mix();
+    options.min_length = 0;
+    options.max_length = 0;
+    for (const twgen::frame_fact& f : twgen::generate_mix(options).facts) {
+        const std::uint32_t headers = f.kind == "ipv4-options" ? 14u + f.header_words * 4 + 20
+                                      : f.kind == "ipv4-tcp"   ? 54u
+                                      : f.kind == "ipv6-tcp"   ? 74u
+                                      : f.kind == "arp"        ? 42u
+                                                               : 0u;
+        EXPECT_GE(f.wire_length, headers) << f.kind;
+        EXPECT_GT(f.wire_length, 0u) << f.kind;
+    }
+}
+
+TEST(TrafficMix, HeadersArePaddedWithZeros) {
+    const auto capture = twgen::generate_mix(small_mix());
+    const std::map<std::string, std::size_t> header_end = {
+        {"ipv4-tcp", 54}, {"ipv4-udp", 42}, {"ipv4-icmp", 42}, {"ipv6-tcp", 74},
+        {"ipv6-udp", 62}, {"arp", 42},      {"revarp", 42},    {"aarp", 42}};
+    for (std::size_t i = 0; i < capture.frames.size(); ++i) {
+        const auto end = header_end.find(capture.facts[i].kind);
+        if (end == header_end.end()) {
+            continue;
+        }
+        const auto& b = capture.frames[i].bytes;
+        EXPECT_TRUE(std::all_of(b.begin() + static_cast<long>(end->second), b.end(),
+                                [](std::uint8_t v) { return v == 0; }))
+            << "frame " << i << " " << end->first;
+    }
+}
+
+TEST(TrafficMix, RefusesOptionsItCannotHonour) {
+    struct bad_case {
+        const char* what;
+        void (*spoil)(twgen::mix_options&);
+    };
+    const bad_case cases[] = {
+        {"data-link type 105", [](twgen::mix_options& o) { o.datalink = 105; }},
+        {"snap length 0", [](twgen::mix_options& o) { o.snap_length = 0; }},
+        {"snap length above 262144", [](twgen::mix_options& o) { o.snap_length = 262145; }},
+        {"no hosts", [](twgen::mix_options& o) { o.hosts = 0; }},
+        {"too many hosts", [](twgen::mix_options& o) { o.hosts = 1000001; }},
+        {"no ports", [](twgen::mix_options& o) { o.ports = 0; }},
+        {"more ports than exist", [](twgen::mix_options& o) { o.ports = 65536; }},
+        {"negative skew", [](twgen::mix_options& o) { o.skew = -1; }},
+        {"skew not a number", [](twgen::mix_options& o) { o.skew = std::nan(""); }},
+        {"min above max", [](twgen::mix_options& o) { o.min_length = 200, o.max_length = 100; }},
+        {"max above 65535", [](twgen::mix_options& o) { o.max_length = 65536; }},
+        {"all weights 0",
+         [](twgen::mix_options& o) { o.weights = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}; }},
+    };
+    for (const bad_case& c : cases) {
+        twgen::mix_options options = small_mix();
+        c.spoil(options);
+        EXPECT_THROW(twgen::mix_generator{options}, std::invalid_argument) << c.what;
+    }
+}
+
+TEST(FactRecord, RoundTripsThroughAFile) {
+    twtest::temp_dir dir;
+    std::vector<twgen::frame_fact> facts;
+    for (const int datalink : {0, 1, 9}) {
+        twgen::mix_options options = small_mix(datalink, 96);
+        options.frames = 500;
+        const auto capture = twgen::generate_mix(options);
+        facts.insert(facts.end(), capture.facts.begin(), capture.facts.end());
+    }
+    twgen::frame_fact extremes;
+    extremes.kind = "ipv4-options";
+    extremes.link_word = 0xffffffff;
+    extremes.ip_version = 4;
+    extremes.protocol = 255;
+    extremes.src = 0xffffffff;
+    extremes.has_ports = true;
+    extremes.src_port = 65535;
+    extremes.header_words = 15;
+    extremes.fragment_offset = 0x1fff;
+    extremes.wire_length = 0xffffffff;
+    facts.push_back(extremes);
+    {
+        std::ofstream out(dir.file("facts.tsv"));
+        twgen::write_fact_header(out);
+        for (const twgen::frame_fact& f : facts) {
+            twgen::write_fact(out, f);
+        }
+    }
+    EXPECT_EQ(twgen::read_facts(dir.file("facts.tsv")), facts);
+}
+
+TEST(FactRecord, DamagedLinesAreRefusedWithTheirLineNumber) {
+    twtest::temp_dir dir;
+    std::ostringstream header;
+    twgen::write_fact_header(header);
+    std::ostringstream good;
+    twgen::write_fact(good, twgen::generate_mix(small_mix()).facts.at(0));
+    const std::string line = good.str();
+    struct damage {
+        const char* what;
+        std::string contents;
+    };
+    const damage cases[] = {
+        {"no header", line},
+        {"missing field", header.str() + line.substr(0, line.rfind('\t')) + "\n"},
+        {"extra field", header.str() + line.substr(0, line.size() - 1) + "\t1\n"},
+        {"letters in a number", header.str() + "x" + line},
+        {"bad address", header.str() + "1\tipv4-tcp\t0x0800\t4\t6\t10.0.0\t10.0.0.2\t1\t1\t2\t5\t0\t60\t60\n"},
+        {"link word not hex", header.str() + "1\tipv4-tcp\t2048\t4\t6\t10.0.0.1\t10.0.0.2\t1\t1\t2\t5\t0\t60\t60\n"},
+        {"port out of range", header.str() + "1\tipv4-tcp\t0x0800\t4\t6\t10.0.0.1\t10.0.0.2\t1\t65536\t2\t5\t0\t60\t60\n"},
+        {"ip version 5", header.str() + "1\tipv4-tcp\t0x0800\t5\t6\t10.0.0.1\t10.0.0.2\t1\t1\t2\t5\t0\t60\t60\n"},
+    };
+    for (const damage& d : cases) {
+        twgen::write_file(dir.file("facts.tsv"),
+                          std::span(reinterpret_cast<const std::uint8_t*>(d.contents.data()),
+                                    d.contents.size()));
+        try {
+            twgen::read_facts(dir.file("facts.tsv"));
+            ADD_FAILURE() << d.what << ": accepted";
+        } catch (const std::runtime_error& e) {
+            const std::string where = d.contents == line ? ":1:" : ":2:";
+            EXPECT_NE(std::string(e.what()).find(where), std::string::npos)
+                << d.what << ": " << e.what();
+        }
+    }
+    EXPECT_THROW(twgen::read_facts(dir.file("missing.tsv")), std::runtime_error);
+}
+
+}  // namespace
