@@ -5,50 +5,20 @@
 #include "gen/capture_writer.h"
 
 #include <gtest/gtest.h>
-#include <pcap/pcap.h>
 #include <unistd.h>
 
-#include <memory>
 #include <numeric>
 
 #include "frame_reader.h"
+#include "pcap_read_back.h"
 #include "support/process.h"
 
 namespace {
 
 using tools_test::be32;
 
-struct pcap_closer {
-    void operator()(pcap_t* p) const { pcap_close(p); }
-};
-
-struct read_back {
-    int datalink = -1;
-    int snap_length = -1;
-    std::vector<pcap_pkthdr> headers;
-    std::vector<std::vector<std::uint8_t>> bodies;
-};
-
-read_back read_with_libpcap(const std::string& path) {
-    char error[PCAP_ERRBUF_SIZE] = {};
-    std::unique_ptr<pcap_t, pcap_closer> p(pcap_open_offline(path.c_str(), error));
-    if (!p) {
-        ADD_FAILURE() << "libpcap cannot open " << path << ": " << error;
-        return {};
-    }
-    read_back out;
-    out.datalink = pcap_datalink(p.get());
-    out.snap_length = pcap_snapshot(p.get());
-    pcap_pkthdr* header = nullptr;
-    const u_char* data = nullptr;
-    int status = 0;
-    while ((status = pcap_next_ex(p.get(), &header, &data)) == 1) {
-        out.headers.push_back(*header);
-        out.bodies.emplace_back(data, data + header->caplen);
-    }
-    EXPECT_EQ(status, PCAP_ERROR_BREAK) << "the file should end cleanly";
-    return out;
-}
+using tools_test::read_with_libpcap;
+using read_back = tools_test::pcap_read_back;
 
 // Frames of several sizes around the snap length, each byte telling its
 // frame and place apart.

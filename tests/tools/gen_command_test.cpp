@@ -2,12 +2,10 @@
 // libpcap and by the fact-record reader, and bad arguments are refused.
 
 #include <gtest/gtest.h>
-#include <pcap/pcap.h>
-
-#include <memory>
 
 #include "gen/capture_writer.h"
 #include "gen/traffic_mix.h"
+#include "pcap_read_back.h"
 #include "support/process.h"
 
 namespace {
@@ -15,10 +13,6 @@ namespace {
 twtest::run_result gen(const std::vector<std::string>& args) {
     return twtest::run_program(TALLYWIRE_GEN_BINARY, args);
 }
-
-struct pcap_closer {
-    void operator()(pcap_t* p) const { pcap_close(p); }
-};
 
 struct pcap_summary {
     int datalink = -1;
@@ -28,20 +22,11 @@ struct pcap_summary {
 };
 
 pcap_summary summarize(const std::string& path) {
-    char error[PCAP_ERRBUF_SIZE] = {};
-    std::unique_ptr<pcap_t, pcap_closer> p(pcap_open_offline(path.c_str(), error));
-    if (!p) {
-        ADD_FAILURE() << path << ": " << error;
-        return {};
-    }
-    pcap_summary s;
-    s.datalink = pcap_datalink(p.get());
-    s.snap_length = pcap_snapshot(p.get());
-    pcap_pkthdr* header = nullptr;
-    const u_char* data = nullptr;
-    while (pcap_next_ex(p.get(), &header, &data) == 1) {
-        s.caplens.push_back(header->caplen);
-        s.lens.push_back(header->len);
+    const tools_test::pcap_read_back r = tools_test::read_with_libpcap(path);
+    pcap_summary s{r.datalink, r.snap_length, {}, {}};
+    for (const pcap_pkthdr& h : r.headers) {
+        s.caplens.push_back(h.caplen);
+        s.lens.push_back(h.len);
     }
     return s;
 }
