@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "gen/capture_writer.h"
 #include "gen/traffic_mix.h"
 #include "pcap_read_back.h"
@@ -156,6 +158,7 @@ TEST(GenCommand, BadArgumentsAreRefusedWithStatusOne) {
         EXPECT_NE(run.err.find("tallywire-gen"), std::string::npos) << shown << ": " << run.err;
         EXPECT_EQ(run.out, "") << shown;
     }
+    EXPECT_FALSE(std::filesystem::exists(out)) << "a refused run writes no file";
 }
 
 TEST(GenCommand, UnwritableOutputIsAFailure) {

@@ -15,8 +15,7 @@
 namespace {
 
 template <typename Writer>
-void stream_mix(const twgen::gen_options& options, Writer& writer, std::ofstream* facts) {
-    twgen::mix_generator generator(options.mix);
+void stream_mix(twgen::mix_generator& generator, Writer& writer, std::ofstream* facts) {
     twgen::frame frame;
     twgen::frame_fact fact;
     while (generator.next(frame, fact)) {
@@ -29,6 +28,8 @@ void stream_mix(const twgen::gen_options& options, Writer& writer, std::ofstream
 }
 
 void generate(const twgen::gen_options& options) {
+    // Made first, so that options the mix refuses leave no files behind.
+    twgen::mix_generator generator(options.mix);
     std::optional<std::ofstream> facts;
     if (!options.facts_path.empty()) {
         facts.emplace(options.facts_path, std::ios::trunc);
@@ -40,11 +41,11 @@ void generate(const twgen::gen_options& options) {
     std::ofstream* fact_stream = facts ? &*facts : nullptr;
     if (options.format == twgen::capture_format::snoop) {
         twgen::snoop_writer writer(options.output_path, options.mix.snap_length);
-        stream_mix(options, writer, fact_stream);
+        stream_mix(generator, writer, fact_stream);
     } else {
         twgen::pcap_writer writer(options.output_path, options.mix.datalink,
                                   options.mix.snap_length);
-        stream_mix(options, writer, fact_stream);
+        stream_mix(generator, writer, fact_stream);
     }
     if (facts) {
         facts->close();
