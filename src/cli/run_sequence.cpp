@@ -17,11 +17,11 @@ int run_statistics(const std::string& source_name, std::uint32_t stat_kinds, cap
     const int source_result =
         capture_from_source(source_name, current_settings.filter_expression, mode,
                             accounting_sink, nullptr, capture_seconds);
-    if (source_result == 0) {
-        print_report();
-    }
+    // A report that could not be written whole (a full disk, a closed pipe)
+    // is a failed run, not a completed one.
+    const int report_result = source_result == 0 ? print_report() : 0;
     close_tables();
-    return source_result == 0 ? 0 : 1;
+    return source_result == 0 && report_result == 0 ? 0 : 1;
 }
 
 int tallywire_main(int argc, char** argv) {

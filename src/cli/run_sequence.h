@@ -7,7 +7,7 @@
 
 // One run: create the tables, read the source, print the report when the
 // source ran, close the tables. Returns the exit status: 0 for a completed
-// run, 1 when the tables or the source failed.
+// run, 1 when the tables, the source or the writing of the report failed.
 int run_statistics(const std::string& source_name, std::uint32_t stat_kinds, capture_mode mode,
                    double capture_seconds);
 
