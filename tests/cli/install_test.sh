@@ -6,19 +6,10 @@
 # ships pages), owned by root, and declare libpcap's runtime package.
 set -euo pipefail
 
-: "${TALLYWIRE:?TALLYWIRE must name the built binary}"
-: "${TALLYWIRE_SOURCE_DIR:?TALLYWIRE_SOURCE_DIR must name the source tree}"
+# shellcheck source=script_checks.bash
+source "$(dirname "${BASH_SOURCE[0]}")/script_checks.bash"
 
 build=$(cd "$(dirname "$TALLYWIRE")/.." && pwd)
-page="$TALLYWIRE_SOURCE_DIR/man/tallywire.1"
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-
-failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
 
 # What a binary says and returns for a request that needs no capture: the
 # usage text, and a source too short to hold a file magic. The usage text's
@@ -116,5 +107,4 @@ else
     fi
 fi
 
-[ "$failures" -eq 0 ] || { echo "$failures check(s) failed" >&2; exit 1; }
-echo "install_test: all checks passed"
+finish install_test

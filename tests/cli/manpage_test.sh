@@ -6,22 +6,13 @@
 # classifies.
 set -euo pipefail
 
-: "${TALLYWIRE:?TALLYWIRE must name the built binary}"
-: "${TALLYWIRE_SOURCE_DIR:?TALLYWIRE_SOURCE_DIR must name the source tree}"
+# shellcheck source=script_checks.bash
+source "$(dirname "${BASH_SOURCE[0]}")/script_checks.bash"
 
-page="$TALLYWIRE_SOURCE_DIR/man/tallywire.1"
 if ! command -v man >/dev/null || ! command -v col >/dev/null; then
     echo "SKIP: man and col are needed to format the page" >&2
     exit 77
 fi
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-
-failures=0
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
 
 # One item per line, sorted, duplicates removed: the form every set below
 # is compared in.
@@ -142,7 +133,7 @@ printed_labels=$(grep -v '^$' <<<"$printed_labels" | as_set || true)
 # up to the next paragraph, each a label, two or more blanks, its meaning.
 page_labels=$(section REPORT |
     awk '/printed exactly as shown:/ { inside = 1; next }
-         inside && /^ *$/ { if (seen) exit; next }
+         inside && /^ *$/ { if (seen) inside = 0; next }
          inside { seen = 1; print }' |
     sed -nE 's/^ +([^ ].*:)  +.*$/\1/p' | as_set)
 [ "$(wc -l <<<"$page_labels")" -ge 20 ] || fail "could not read the page's link labels"
@@ -153,5 +144,4 @@ else
     same_set "link labels" "$page_labels" "$printed_labels"
 fi
 
-[ "$failures" -eq 0 ] || { echo "$failures check(s) failed" >&2; exit 1; }
-echo "manpage_test: all checks passed"
+finish manpage_test
