@@ -45,5 +45,17 @@ test-sanitize: build-sanitize
 bench: deps
 	@JOBS=$(JOBS) bash scripts/bench
 
+# The binary and the manual page under $(PREFIX), below $(DESTDIR) when it
+# is given (a staging root, as packagers use).
+install: build
+	@DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix "$(PREFIX)"
+
+# A Debian package of the same files, installing into /usr; left in
+# $(BUILD_DIR), and its path printed. CPack's chatter goes to cpack.log there.
+package: build
+	@cd $(BUILD_DIR) && cpack -G DEB --config CPackConfig.cmake >cpack.log 2>&1 \
+		|| { cat cpack.log >&2; exit 1; }
+	@sed -n 's/^CPack: - package: \(.*\) generated\.$$/\1/p' $(BUILD_DIR)/cpack.log
+
 clean:
 	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) build-bench build-fuzz
