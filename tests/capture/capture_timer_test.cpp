@@ -71,7 +71,8 @@ public:
         sigaddset(&alarm_only, SIGALRM);
         timespec bound{};
         bound.tv_sec = static_cast<time_t>(bound_seconds);
-        bound.tv_nsec = static_cast<long>((bound_seconds - static_cast<double>(bound.tv_sec)) * 1e9);
+        bound.tv_nsec =
+            static_cast<long>((bound_seconds - static_cast<double>(bound.tv_sec)) * 1e9);
         int received;
         while ((received = sigtimedwait(&alarm_only, nullptr, &bound)) < 0 && errno == EINTR) {
         }
@@ -90,9 +91,9 @@ TEST(AlarmMicroseconds, NearestWholeMicrosecond) {
         std::int64_t microseconds;
     };
     const rounding cases[] = {
-        {600.0, 600000000}, {45.5, 45500000},  {2.0, 2000000},   {0.5, 500000},
+        {600.0, 600000000},   {45.5, 45500000},     {2.0, 2000000}, {0.5, 500000},
         {1.2345674, 1234567}, {1.2345676, 1234568}, {0.0000006, 1}, {0.0000004, 0},
-        {0.0000014, 1},     {0.0000016, 2},    {0.0, 0},
+        {0.0000014, 1},       {0.0000016, 2},       {0.0, 0},
     };
     for (const rounding& c : cases) {
         EXPECT_EQ(alarm_microseconds(c.seconds), c.microseconds) << c.seconds;
@@ -156,8 +157,7 @@ TEST_P(TimerChunks, CountedDownUntilTheLimitHasPassed) {
 
 INSTANTIATE_TEST_SUITE_P(Limits, TimerChunks,
                          ::testing::Values(limit_case{1500, {900, 300}, -300},
-                                           limit_case{600, {}, 0},
-                                           limit_case{45.5, {}, -554.5},
+                                           limit_case{600, {}, 0}, limit_case{45.5, {}, -554.5},
                                            limit_case{1200, {600}, 0},
                                            limit_case{600.5, {0.5}, -599.5},
                                            limit_case{1800.25, {1200.25, 600.25, 0.25}, -599.75}));

@@ -59,7 +59,9 @@ const std::uint32_t host_b = twgen::ipv4_address("203.0.113.9");
 const twgen::ipv6_address v6_a = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
 const twgen::ipv6_address v6_b = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2};
 
-bytes tcp_over_ipv4() { return twgen::ipv4(host_a, host_b, twgen::ip_tcp, twgen::tcp(1234, 80, 9)); }
+bytes tcp_over_ipv4() {
+    return twgen::ipv4(host_a, host_b, twgen::ip_tcp, twgen::tcp(1234, 80, 9));
+}
 bytes udp_over_ipv6() { return twgen::ipv6(v6_a, v6_b, twgen::ip_udp, twgen::udp(546, 547, 3)); }
 
 twgen::frame frame_of(bytes contents, std::uint32_t wire_length = 0) {
@@ -102,37 +104,53 @@ bytes tail_from(const bytes& frame, std::size_t offset) {
 }
 
 struct class_case {
-    std::uint32_t word;          // family word, Ethernet type or PPP protocol
+    std::uint32_t word;  // family word, Ethernet type or PPP protocol
     std::uint32_t network_class;
 };
+
+// The classification and what the accessors answer for it: only IPv4 and
+// IPv6 have a transport protocol, read from the frame's own bytes.
+void expect_classified(const decoded& d, std::uint32_t link_class, std::uint32_t network_class,
+                       const bytes& payload) {
+    EXPECT_EQ(d.link_code, link_class + 256 * network_class);
+    EXPECT_EQ(d.data, payload);
+    EXPECT_EQ(d.ipv4, network_class == 1 ? 1 : 0);
+    EXPECT_EQ(d.ipv6, network_class == 2 ? 1 : 0);
+    const std::uint8_t expected_transport = network_class == 1   ? payload[9]
+                                            : network_class == 2 ? payload[6]
+                                                                 : 0;
+    EXPECT_EQ(d.transport, expected_transport);
+}
 
 // Every row of the null-link table, and family numbers of other systems'
 // IPv6 (24, 30) and 2 in the other byte order, which are not IP here.
 TEST_F(DecodeFrame, NullLinkFamilies) {
-    const class_case cases[] = {{2, 1}, {28, 2}, {24, 0}, {30, 0}, {10, 0}, {0, 0},
-                                {0x02000000, 0}, {0xffffffff, 0}};
+    const class_case cases[] = {{2, 1},  {28, 2}, {24, 0},         {30, 0},
+                                {10, 0}, {0, 0},  {0x02000000, 0}, {0xffffffff, 0}};
     for (const class_case& c : cases) {
         const bytes payload = c.word == 28 ? udp_over_ipv6() : tcp_over_ipv4();
         const bytes frame = twgen::null_link(c.word, payload);
         const decoded d = decode_one(DLT_NULL, frame);
         SCOPED_TRACE("family " + std::to_string(c.word));
-        EXPECT_EQ(d.link_code, link_class_null + 256 * c.network_class);
-        EXPECT_EQ(d.data, payload);
+        expect_classified(d, link_class_null, c.network_class, payload);
         EXPECT_EQ(d.counted_length, frame.size());
-        EXPECT_EQ(d.ipv4, c.network_class == 1 ? 1 : 0);
-        EXPECT_EQ(d.ipv6, c.network_class == 2 ? 1 : 0);
-        const std::uint8_t expected_transport =
-            c.network_class == 1 ? payload[9] : c.network_class == 2 ? payload[6] : 0;
-        EXPECT_EQ(d.transport, expected_transport);
     }
 }
 
 TEST_F(DecodeFrame, EthernetTypes) {
     const class_case cases[] = {
-        {twgen::ethertype_ipv4, 1}, {twgen::ethertype_ipv6, 2},      {twgen::ethertype_arp, 3},
-        {twgen::ethertype_revarp, 4}, {twgen::ethertype_ipx, 5},     {twgen::ethertype_appletalk, 6},
-        {twgen::ethertype_aarp, 7}, {twgen::ethertype_vlan, 0},      {0x88cc, 0},
-        {0x0000, 0},                {0xffff, 0},                     {0x0801, 0},
+        {twgen::ethertype_ipv4, 1},
+        {twgen::ethertype_ipv6, 2},
+        {twgen::ethertype_arp, 3},
+        {twgen::ethertype_revarp, 4},
+        {twgen::ethertype_ipx, 5},
+        {twgen::ethertype_appletalk, 6},
+        {twgen::ethertype_aarp, 7},
+        {twgen::ethertype_vlan, 0},
+        {0x88cc, 0},
+        {0x0000, 0},
+        {0xffff, 0},
+        {0x0801, 0},
     };
     for (const class_case& c : cases) {
         const auto type = static_cast<std::uint16_t>(c.word);
@@ -143,18 +161,12 @@ TEST_F(DecodeFrame, EthernetTypes) {
         const bytes frame = twgen::ethernet(mac_a, mac_b, type, payload);
         const decoded d = decode_one(DLT_EN10MB, frame);
         SCOPED_TRACE("type " + std::to_string(c.word));
-        EXPECT_EQ(d.link_code, link_class_ethernet + 256 * c.network_class);
+        // ARP and the other non-IP classes have no transport protocol, even
+        // where byte 9 of their data is not 0.
+        expect_classified(d, link_class_ethernet, c.network_class, payload);
         EXPECT_EQ(d.ether_dst, mac_a);
         EXPECT_EQ(d.ether_src, mac_b);
         EXPECT_EQ(d.ether_type, type);
-        EXPECT_EQ(d.data, payload);
-        EXPECT_EQ(d.ipv4, c.network_class == 1 ? 1 : 0);
-        EXPECT_EQ(d.ipv6, c.network_class == 2 ? 1 : 0);
-        // ARP and the other non-IP classes have no transport protocol, even
-        // where byte 9 of their data is not 0.
-        const std::uint8_t expected_transport =
-            c.network_class == 1 ? payload[9] : c.network_class == 2 ? payload[6] : 0;
-        EXPECT_EQ(d.transport, expected_transport);
     }
 }
 
@@ -173,17 +185,15 @@ TEST_F(DecodeFrame, TaggedAndLengthFramesAreOtherEthernet) {
 }
 
 TEST_F(DecodeFrame, PppProtocols) {
-    const class_case cases[] = {{0x0021, 1}, {0x0057, 2}, {0x8021, 3},   {0x8057, 4},
-                                {0x80fd, 5}, {0xc021, 6}, {0xc023, 7},   {0xc223, 8},
+    const class_case cases[] = {{0x0021, 1},   {0x0057, 2},   {0x8021, 3},   {0x8057, 4},
+                                {0x80fd, 5},   {0xc021, 6},   {0xc023, 7},   {0xc223, 8},
                                 {0x002b, 255}, {0x0000, 255}, {0xffff, 255}, {0x0800, 255}};
     for (const class_case& c : cases) {
         const bytes payload = c.word == 0x0057 ? udp_over_ipv6() : tcp_over_ipv4();
-        const decoded d = decode_one(DLT_PPP, twgen::ppp(static_cast<std::uint16_t>(c.word), payload));
+        const decoded d =
+            decode_one(DLT_PPP, twgen::ppp(static_cast<std::uint16_t>(c.word), payload));
         SCOPED_TRACE("protocol " + std::to_string(c.word));
-        EXPECT_EQ(d.link_code, link_class_ppp + 256 * c.network_class);
-        EXPECT_EQ(d.data, payload);
-        EXPECT_EQ(d.ipv4, c.network_class == 1 ? 1 : 0);
-        EXPECT_EQ(d.ipv6, c.network_class == 2 ? 1 : 0);
+        expect_classified(d, link_class_ppp, c.network_class, payload);
     }
 }
 
@@ -201,7 +211,8 @@ TEST_F(DecodeFrame, PppAddressAndControlAreNotLookedAt) {
 // A link type the decoder does not know: no classification, and the data
 // holds the frame from its first byte.
 TEST_F(DecodeFrame, UnlistedLinkTypesKeepTheWholeFrame) {
-    for (const int datalink : {DLT_RAW, DLT_LINUX_SLL, DLT_IEEE802_11, DLT_IEEE802_11_RADIO, DLT_USER0}) {
+    for (const int datalink :
+         {DLT_RAW, DLT_LINUX_SLL, DLT_IEEE802_11, DLT_IEEE802_11_RADIO, DLT_USER0}) {
         const bytes frame = tcp_over_ipv4();
         const decoded d = decode_one(datalink, frame);
         SCOPED_TRACE("link type " + std::to_string(datalink));
@@ -218,7 +229,8 @@ TEST_F(DecodeFrame, TimestampAndWireLengthCopied) {
         twgen::frame f = frame_of(twgen::ethernet(mac_a, mac_b, 0x0800, tcp_over_ipv4()));
         f.seconds = 1700000000 + i;
         f.microseconds = 999999 - i;
-        f.wire_length = static_cast<std::uint32_t>(f.bytes.size()) + 100u * static_cast<unsigned>(i);
+        f.wire_length =
+            static_cast<std::uint32_t>(f.bytes.size()) + 100u * static_cast<unsigned>(i);
         frames.push_back(f);
     }
     const std::vector<decoded> kept = decode(DLT_EN10MB, frames);
@@ -268,7 +280,8 @@ TEST_F(DecodeFrame, LongFramesCutTo32768Bytes) {
                      std::to_string(c.after_header) + " bytes after the header");
         ASSERT_EQ(d.data.size(), c.copied);
         EXPECT_EQ(d.counted_length, 70000u);
-        EXPECT_TRUE(std::equal(d.data.begin(), d.data.end(), frame.begin() + static_cast<std::ptrdiff_t>(c.header)));
+        EXPECT_TRUE(std::equal(d.data.begin(), d.data.end(),
+                               frame.begin() + static_cast<std::ptrdiff_t>(c.header)));
     }
 }
 
@@ -281,10 +294,9 @@ TEST_F(DecodeFrame, FramesShorterThanTheirLinkHeader) {
         std::uint32_t link_code;
     };
     const short_case cases[] = {
-        {DLT_NULL, 0, 1},   {DLT_NULL, 3, 1},    {DLT_NULL, 4, 257},
-        {DLT_EN10MB, 0, 2}, {DLT_EN10MB, 1, 2},  {DLT_EN10MB, 13, 2}, {DLT_EN10MB, 14, 258},
-        {DLT_PPP, 0, 4},    {DLT_PPP, 2, 4},     {DLT_PPP, 3, 4},     {DLT_PPP, 4, 260},
-        {DLT_RAW, 0, 0},
+        {DLT_NULL, 0, 1},   {DLT_NULL, 3, 1},    {DLT_NULL, 4, 257},    {DLT_EN10MB, 0, 2},
+        {DLT_EN10MB, 1, 2}, {DLT_EN10MB, 13, 2}, {DLT_EN10MB, 14, 258}, {DLT_PPP, 0, 4},
+        {DLT_PPP, 2, 4},    {DLT_PPP, 3, 4},     {DLT_PPP, 4, 260},     {DLT_RAW, 0, 0},
     };
     const bytes earlier = twgen::ethernet(mac_a, mac_b, 0x0800, tcp_over_ipv4());
     for (const short_case& c : cases) {
@@ -322,8 +334,8 @@ TEST_F(DecodeFrame, EthernetFieldsKeptAcrossOtherLinkTypes) {
     EXPECT_EQ(before.ether_dst, (std::array<std::uint8_t, 6>{}));
     EXPECT_EQ(before.ether_type, 0);
 
-    decode_one(DLT_EN10MB, twgen::ethernet(mac_a, mac_b, twgen::ethertype_arp,
-                                           twgen::arp(1, host_a, host_b)));
+    decode_one(DLT_EN10MB,
+               twgen::ethernet(mac_a, mac_b, twgen::ethertype_arp, twgen::arp(1, host_a, host_b)));
     const decoded ppp = decode_one(DLT_PPP, twgen::ppp(0xc021, twgen::filler(10)));
     const decoded null = decode_one(DLT_NULL, twgen::null_link(28, udp_over_ipv6()));
     const decoded raw = decode_one(DLT_RAW, tcp_over_ipv4());
@@ -347,9 +359,11 @@ TEST_F(DecodeFrame, BytesPastTheCopiedLengthAreNotTheFrames) {
     const bytes v4 = tcp_over_ipv4();
     const bytes v6 = udp_over_ipv6();
     const cut_case cases[] = {
-        {twgen::ethertype_ipv4, v4, 0, 0}, {twgen::ethertype_ipv4, v4, 9, 0},
+        {twgen::ethertype_ipv4, v4, 0, 0},
+        {twgen::ethertype_ipv4, v4, 9, 0},
         {twgen::ethertype_ipv4, v4, 10, twgen::ip_tcp},
-        {twgen::ethertype_ipv6, v6, 6, 0}, {twgen::ethertype_ipv6, v6, 7, twgen::ip_udp},
+        {twgen::ethertype_ipv6, v6, 6, 0},
+        {twgen::ethertype_ipv6, v6, 7, twgen::ip_udp},
     };
     for (const cut_case& c : cases) {
         const bytes earlier = twgen::ethernet(mac_a, mac_b, c.type, c.earlier_payload);
@@ -369,13 +383,16 @@ TEST_F(DecodeFrame, BytesPastTheCopiedLengthAreNotTheFrames) {
 // The filter expression applies to a file as much as to an interface.
 TEST_F(DecodeFrame, FiltersApplyToFiles) {
     const std::vector<twgen::frame> frames = {
-        frame_of(twgen::ethernet(mac_a, mac_b, 0x0800,
-                                 twgen::ipv4(host_a, host_b, twgen::ip_udp, twgen::udp(5353, 53, 4)))),
+        frame_of(
+            twgen::ethernet(mac_a, mac_b, 0x0800,
+                            twgen::ipv4(host_a, host_b, twgen::ip_udp, twgen::udp(5353, 53, 4)))),
         frame_of(twgen::ethernet(mac_a, mac_b, 0x0800, tcp_over_ipv4())),
         frame_of(twgen::ethernet(mac_a, mac_b, twgen::ethertype_ipv6, udp_over_ipv6())),
-        frame_of(twgen::ethernet(mac_a, mac_b, twgen::ethertype_arp, twgen::arp(1, host_a, host_b))),
-        frame_of(twgen::ethernet(mac_b, mac_a, 0x0800,
-                                 twgen::ipv4(host_b, host_a, twgen::ip_udp, twgen::udp(53, 5353, 9)))),
+        frame_of(
+            twgen::ethernet(mac_a, mac_b, twgen::ethertype_arp, twgen::arp(1, host_a, host_b))),
+        frame_of(
+            twgen::ethernet(mac_b, mac_a, 0x0800,
+                            twgen::ipv4(host_b, host_a, twgen::ip_udp, twgen::udp(53, 5353, 9)))),
     };
     struct filter_case {
         const char* expression;
@@ -402,10 +419,12 @@ TEST_F(DecodeFrame, FiltersApplyToFiles) {
 TEST_F(DecodeFrame, FilterThatDoesNotCompileDeliversNothing) {
     const std::string path = dir_.file("one.pcap");
     twgen::write_pcap(path, DLT_EN10MB, 65535,
-                      std::vector<twgen::frame>{frame_of(twgen::ethernet(mac_a, mac_b, 0x0800, tcp_over_ipv4()))});
+                      std::vector<twgen::frame>{
+                          frame_of(twgen::ethernet(mac_a, mac_b, 0x0800, tcp_over_ipv4()))});
     std::vector<decoded> kept;
     ::testing::internal::CaptureStderr();
-    const int result = run_pcap_source(path, "port 80 and (", capture_mode{}, keep_record, &kept, -1);
+    const int result =
+        run_pcap_source(path, "port 80 and (", capture_mode{}, keep_record, &kept, -1);
     const std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(result, -1);
     EXPECT_TRUE(kept.empty());

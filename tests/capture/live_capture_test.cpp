@@ -194,8 +194,8 @@ bool send_datagrams(const std::string& ns, int count, std::uint16_t port, std::s
         bool sent = true;
         for (int i = 0; i < count; ++i) {
             sent = sent && sendto(fd, payload.data(), payload.size(), 0,
-                                  reinterpret_cast<const sockaddr*>(&peer), sizeof peer) ==
-                               static_cast<ssize_t>(payload.size());
+                                  reinterpret_cast<const sockaddr*>(&peer),
+                                  sizeof peer) == static_cast<ssize_t>(payload.size());
         }
         close(fd);
         return sent;
@@ -287,8 +287,8 @@ public:
         }
         ended_ = steady::now();
         twtest::run_result result;
-        result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status)
-                                               : 128 + WTERMSIG(wait_status);
+        result.status =
+            WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
         result.timed_out = timed_out_;
         result.out = read_text(out_path_);
         result.err = read_text(err_path_);
@@ -365,8 +365,9 @@ TEST_F(LiveCapture, InterruptEndsTheCapture) {
 // Without a source, or with the word auto, the capture library's default
 // device is taken: here the veth, the only link with carrier.
 TEST_F(LiveCapture, DefaultDeviceForAutoAndForNoSource) {
-    for (const auto& words : {std::vector<std::string>{"-s", "2", "-f", "udp port 9999"},
-                              std::vector<std::string>{"-i", "auto", "-s", "2", "-f", "udp port 9999"}}) {
+    for (const auto& words :
+         {std::vector<std::string>{"-s", "2", "-f", "udp port 9999"},
+          std::vector<std::string>{"-i", "auto", "-s", "2", "-f", "udp port 9999"}}) {
         background_capture capture(pair_.ns_b, words);
         ASSERT_TRUE(capture.wait_until_capturing(hang_bound));
         ASSERT_TRUE(send_datagrams(pair_.ns_a, 3, 9999));

@@ -53,9 +53,9 @@ TEST(ReadOptions, NoWordsIsALivePromiscuousCaptureOnTheDefaultDevice) {
 }
 
 TEST(ReadOptions, FlagsGroupedOrApart) {
-    for (const auto& words : {std::vector<std::string>{"-dnpR"},
-                              std::vector<std::string>{"-d", "-n", "-p", "-R"},
-                              std::vector<std::string>{"-dn", "-pR"}}) {
+    for (const auto& words :
+         {std::vector<std::string>{"-dnpR"}, std::vector<std::string>{"-d", "-n", "-p", "-R"},
+          std::vector<std::string>{"-dn", "-pR"}}) {
         const settings s = read_accepted(words);
         EXPECT_TRUE(s.direction_split);
         EXPECT_TRUE(s.no_resolve);
@@ -108,10 +108,10 @@ TEST(ReadOptions, LaterSourceOptionWins) {
     EXPECT_EQ(interface_last.source_name, "eth9");
     EXPECT_TRUE(interface_last.mode.live);
 
-    for (const auto& words : {std::vector<std::string>{"-p", "-i", "eth9"},
-                              std::vector<std::string>{"-i", "eth9", "-p"},
-                              std::vector<std::string>{"-p", "-r", "f"},
-                              std::vector<std::string>{"-r", "f", "-p"}}) {
+    for (const auto& words :
+         {std::vector<std::string>{"-p", "-i", "eth9"},
+          std::vector<std::string>{"-i", "eth9", "-p"}, std::vector<std::string>{"-p", "-r", "f"},
+          std::vector<std::string>{"-r", "f", "-p"}}) {
         EXPECT_FALSE(read_accepted(words).mode.promiscuous);
     }
 }
@@ -162,8 +162,8 @@ TEST(ReadOptions, SecondsAcceptedAboveZeroOrExactlyMinusOne) {
         double value;
     };
     const seconds_case accepted[] = {
-        {"-1", -1.0}, {"0.5", 0.5}, {"2", 2.0}, {"1e3", 1000.0}, {"0x10", 16.0},
-        {"3abc", 3.0}, {" 7", 7.0}, {"-1.0", -1.0}, {"inf", INFINITY},
+        {"-1", -1.0},  {"0.5", 0.5}, {"2", 2.0},     {"1e3", 1000.0},   {"0x10", 16.0},
+        {"3abc", 3.0}, {" 7", 7.0},  {"-1.0", -1.0}, {"inf", INFINITY},
     };
     for (const seconds_case& c : accepted) {
         EXPECT_EQ(read_accepted({"-s", c.text}).capture_seconds, c.value) << c.text;
@@ -183,8 +183,8 @@ TEST(ReadOptions, IntegersReadAsBase10Prefixes) {
         std::int32_t value;
     };
     const integer_case cases[] = {
-        {"80", 80}, {" -5", -5}, {"+12", 12}, {"12abc", 12}, {"abc", 0}, {"", 0}, {"010", 10},
-        {"0x20", 0},
+        {"80", 80}, {" -5", -5}, {"+12", 12}, {"12abc", 12},
+        {"abc", 0}, {"", 0},     {"010", 10}, {"0x20", 0},
     };
     for (const integer_case& c : cases) {
         const settings port = read_accepted({"-P", c.text});
@@ -224,17 +224,15 @@ TEST_P(StatLetters, SelectTheirKindsAndAlwaysTotal) {
 
 INSTANTIATE_TEST_SUITE_P(
     Sets, StatLetters,
-    ::testing::Values(letters_case{{"-S", "a"}, 63}, letters_case{{"-S", "l"}, 1 | 2},
-                      letters_case{{"-S", "i"}, 1 | 4}, letters_case{{"-S", "p"}, 1 | 8},
-                      letters_case{{"-S", "h"}, 1 | 16}, letters_case{{"-S", "n"}, 1 | 32},
-                      letters_case{{"-S", "ph"}, 1 | 8 | 16},
-                      letters_case{{"-S", "p", "-S", "h"}, 1 | 8 | 16},
-                      letters_case{{"-S", "pp"}, 1 | 8}, letters_case{{"-S", "lin"}, 1 | 2 | 4 | 32},
-                      letters_case{{"-S", "al"}, 63}, letters_case{{"-S", "x"}, 1},
-                      letters_case{{"-S", "P"}, 1}, letters_case{{"-S", "A"}, 1},
-                      letters_case{{"-S", "LIPHN"}, 1}, letters_case{{"-S", ""}, 1},
-                      letters_case{{"-S", "x-p h"}, 1 | 8 | 16},
-                      letters_case{{"-S", "t"}, 1}));
+    ::testing::Values(
+        letters_case{{"-S", "a"}, 63}, letters_case{{"-S", "l"}, 1 | 2},
+        letters_case{{"-S", "i"}, 1 | 4}, letters_case{{"-S", "p"}, 1 | 8},
+        letters_case{{"-S", "h"}, 1 | 16}, letters_case{{"-S", "n"}, 1 | 32},
+        letters_case{{"-S", "ph"}, 1 | 8 | 16}, letters_case{{"-S", "p", "-S", "h"}, 1 | 8 | 16},
+        letters_case{{"-S", "pp"}, 1 | 8}, letters_case{{"-S", "lin"}, 1 | 2 | 4 | 32},
+        letters_case{{"-S", "al"}, 63}, letters_case{{"-S", "x"}, 1}, letters_case{{"-S", "P"}, 1},
+        letters_case{{"-S", "A"}, 1}, letters_case{{"-S", "LIPHN"}, 1}, letters_case{{"-S", ""}, 1},
+        letters_case{{"-S", "x-p h"}, 1 | 8 | 16}, letters_case{{"-S", "t"}, 1}));
 
 TEST(ParseStatLetters, StartsFromTheEmptySet) {
     EXPECT_EQ(parse_stat_letters(""), 0u);

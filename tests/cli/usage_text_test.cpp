@@ -54,9 +54,7 @@ std::string expected_usage(std::string_view base, std::string_view path) {
     return text;
 }
 
-TEST(UsageText, FormatHas932Characters) {
-    EXPECT_EQ(usage_format().size(), 932u);
-}
+TEST(UsageText, FormatHas932Characters) { EXPECT_EQ(usage_format().size(), 932u); }
 
 struct started_as {
     const char* argv0;
@@ -77,15 +75,13 @@ TEST_P(UsageUnderName, FirstLineBaseNameExampleLinePath) {
     EXPECT_EQ(run.err, expected_usage(name.base, name.argv0));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Names, UsageUnderName,
-    ::testing::Values(started_as{"tallywire", "tallywire"},
-                      started_as{"/usr/local/bin/tallywire", "tallywire"},
-                      started_as{"../build/src/tw", "tw"},
-                      started_as{"./tallywire", "tallywire"},
-                      started_as{"x", "x"},
-                      started_as{"/", "/"},
-                      started_as{"bin/", ""}));
+INSTANTIATE_TEST_SUITE_P(Names, UsageUnderName,
+                         ::testing::Values(started_as{"tallywire", "tallywire"},
+                                           started_as{"/usr/local/bin/tallywire", "tallywire"},
+                                           started_as{"../build/src/tw", "tw"},
+                                           started_as{"./tallywire", "tallywire"},
+                                           started_as{"x", "x"}, started_as{"/", "/"},
+                                           started_as{"bin/", ""}));
 
 struct path_case {
     std::string_view path;
@@ -94,9 +90,16 @@ struct path_case {
 
 TEST(BaseName, LastComponentOrWholeShortPath) {
     const path_case cases[] = {
-        {"", ""},          {"/", "/"},      {"a", "a"},         {"ab", "ab"},
-        {"/ab", "ab"},     {"a/b/c", "c"},  {"dir/", ""},       {"//x", "x"},
-        {"/usr/bin/tallywire", "tallywire"}, {"no-slash-here", "no-slash-here"},
+        {"", ""},
+        {"/", "/"},
+        {"a", "a"},
+        {"ab", "ab"},
+        {"/ab", "ab"},
+        {"a/b/c", "c"},
+        {"dir/", ""},
+        {"//x", "x"},
+        {"/usr/bin/tallywire", "tallywire"},
+        {"no-slash-here", "no-slash-here"},
     };
     for (const path_case& c : cases) {
         EXPECT_EQ(base_name(c.path), c.base) << "path \"" << c.path << "\"";
