@@ -350,6 +350,17 @@ TEST_F(LiveCapture, TimeLimitEndsTheCapture) {
     EXPECT_LE(capture.run_seconds(), 2.5);
 }
 
+// A limit far below a microsecond still arms the timer (for 1 µs): the
+// capture ends at once instead of never.
+TEST_F(LiveCapture, TinyTimeLimitStillEndsTheCapture) {
+    for (const char* limit : {"0.0000004", "1e-300"}) {
+        background_capture capture(pair_.ns_b, {"-i", pair_.link_b, "-s", limit});
+        const twtest::run_result run = capture.finish(hang_bound);
+        EXPECT_FALSE(run.timed_out) << limit;
+        EXPECT_EQ(run.status, 0) << limit << ": " << run.err;
+    }
+}
+
 // SIGINT ends a capture that is waiting for frames that do not come.
 TEST_F(LiveCapture, InterruptEndsTheCapture) {
     background_capture capture(pair_.ns_b, {"-i", pair_.link_b});
