@@ -1,14 +1,114 @@
 #include "stats/stat_tables.h"
 
-#include "program_state.h"
+#include <bit>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 
-// Placeholder store until the ordered tables land.
-class ordered_store {};
+#include "capture/packet_record.h"
+#include "program_state.h"
+#include "stats/ordered_store.h"
+
+namespace {
+
+// Values below the bound are counted in direct slots. Total holds only 2;
+// Link codes are 16 bits, plus 1; IP protocols are 8 bits, plus 1; ports are
+// 16 bits; class A and B networks fit 16 bits, class C ones do not; hosts are
+// spread over all 32 bits and get no slots.
+std::uint32_t dense_bound(std::uint32_t kind) {
+    switch (kind) {
+    case stat_total: return 3;
+    case stat_link: return 0x10000 + 1;
+    case stat_ip: return 0x100 + 1;
+    case stat_port: return 0x10000;
+    case stat_network: return 0x10000;
+    default: return 0;
+    }
+}
+
+int refuse_closed() {
+    errno = EBADF;
+    return -1;
+}
+
+}  // namespace
+
+std::string_view stat_kind_name(std::uint32_t kind) {
+    if (!std::has_single_bit(kind)) {
+        return {};
+    }
+    const auto bit = static_cast<std::size_t>(std::countr_zero(kind));
+    return bit < stat_kind_names.size() ? stat_kind_names[bit] : std::string_view{};
+}
 
 stat_table::stat_table() = default;
 stat_table::stat_table(stat_table&&) noexcept = default;
 stat_table& stat_table::operator=(stat_table&&) noexcept = default;
 stat_table::~stat_table() = default;
 
-int create_tables(std::uint32_t) { return 0; }
-int close_tables() { return 0; }
+int create_tables(std::uint32_t kinds) {
+    stat_tables.clear();
+    stat_table_count = std::popcount(kinds);
+    if (stat_table_count == 0) {
+        return 1;
+    }
+    // Built aside and handed over whole, so that a failure leaves no table
+    // open and nothing for a later count, walk or close to touch.
+    std::vector<stat_table> opened;
+    opened.reserve(static_cast<std::size_t>(stat_table_count));
+    for (int bit = 0; bit < 32; ++bit) {
+        const std::uint32_t kind = std::uint32_t{1} << bit;
+        if ((kinds & kind) == 0) {
+            continue;
+        }
+        stat_table table;
+        table.kind = kind;
+        table.db = ordered_store::open(dense_bound(kind), current_settings.direction_split);
+        if (!table.db) {
+            std::perror("dbopen");
+            stat_table_count = 0;
+            return -1;
+        }
+        opened.push_back(std::move(table));
+    }
+    stat_tables = std::move(opened);
+    return 0;
+}
+
+int close_tables() {
+    for (stat_table& table : stat_tables) {
+        table.db.reset();
+    }
+    return 0;
+}
+
+int compare_keys(const table_key& a, const table_key& b) {
+    if (a.value != b.value) {
+        return a.value < b.value ? -1 : 1;
+    }
+    if (!current_settings.direction_split || a.direction == b.direction) {
+        return 0;
+    }
+    return a.direction < b.direction ? -1 : 1;
+}
+
+int find_entry(const stat_table& table, const table_key& key, table_counters& counters) {
+    return table.db ? table.db->find(key, counters) : refuse_closed();
+}
+
+int add_entry(stat_table& table, const table_key& key, const table_counters& counters) {
+    return table.db ? table.db->store(key, counters) : refuse_closed();
+}
+
+int next_entry(stat_table& table, table_key& key, table_counters& counters) {
+    return table.db ? table.db->next(key, counters) : refuse_closed();
+}
+
+void end_on_table_error(const char* message) {
+    std::perror(message);
+    std::exit(1);
+}
+
+void count_packet(stat_table& table, const table_key& key, const packet_record& packet) {
+    count_into(table, key, packet.counted_length);
+}

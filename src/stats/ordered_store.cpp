@@ -1,0 +1,104 @@
+#include "stats/ordered_store.h"
+
+namespace {
+
+table_key unpack_key(std::uint64_t key) {
+    return table_key{static_cast<std::uint32_t>(key >> 8),
+                     static_cast<std::int8_t>(static_cast<std::uint8_t>(key) ^ 0x80u)};
+}
+
+}  // namespace
+
+std::unique_ptr<ordered_store> ordered_store::open(std::uint32_t dense_values,
+                                                    bool direction_split) {
+    std::unique_ptr<ordered_store> store(new ordered_store(dense_values, direction_split));
+    const std::size_t slots = std::size_t{dense_values} * (direction_split ? 2 : 1);
+    if (!store->dense_.open(slots)) {
+        return nullptr;
+    }
+    return store;
+}
+
+int ordered_store::find(const table_key& key, table_counters& counters) const {
+    std::size_t slot;
+    if (dense_slot(key, slot)) {
+        if (!dense_.holds(slot)) {
+            return 1;
+        }
+        counters = dense_.at(slot);
+        return 0;
+    }
+    if (sparse_.broken()) {
+        errno = ENOMEM;
+        return -1;
+    }
+    const table_counters* stored = sparse_.find(ordered_key(key));
+    if (stored == nullptr) {
+        return 1;
+    }
+    counters = *stored;
+    return 0;
+}
+
+int ordered_store::store(const table_key& key, const table_counters& counters) {
+    // Every entry has counted at least one packet; the slots rely on it.
+    if (counters.packets == 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    std::size_t slot;
+    if (dense_slot(key, slot)) {
+        dense_.store(slot, counters);
+        return 0;
+    }
+    if (key.value == 0) {
+        return refuse_zero();
+    }
+    return sparse_.store(ordered_key(key), counters);
+}
+
+table_key ordered_store::slot_key(std::size_t slot) const {
+    if (!direction_split_) {
+        return table_key{static_cast<std::uint32_t>(slot), 0};
+    }
+    return table_key{static_cast<std::uint32_t>(slot / 2), static_cast<std::int8_t>(slot % 2)};
+}
+
+std::size_t ordered_store::first_slot_after(const table_key& key) const {
+    if (key.value == 0) {
+        return 0;
+    }
+    if (key.value >= dense_values_) {
+        return dense_.slots();
+    }
+    if (!direction_split_) {
+        return std::size_t{key.value} + 1;
+    }
+    // Slots 2v and 2v + 1 hold (v, 0) and (v, 1).
+    const std::size_t first_of_value = std::size_t{key.value} * 2;
+    if (key.direction < 0) {
+        return first_of_value;
+    }
+    return key.direction == 0 ? first_of_value + 1 : first_of_value + 2;
+}
+
+int ordered_store::next(table_key& key, table_counters& counters) {
+    if (sparse_.broken()) {
+        errno = ENOMEM;
+        return -1;
+    }
+    const std::size_t slot = dense_.next_held(first_slot_after(key));
+    const sparse_entry* entry = sparse_.next_after(key.value == 0 ? 0 : ordered_key(key));
+    const bool slot_found = slot < dense_.slots();
+    if (slot_found && (entry == nullptr || ordered_key(slot_key(slot)) < entry->key)) {
+        key = slot_key(slot);
+        counters = dense_.at(slot);
+        return 0;
+    }
+    if (entry == nullptr) {
+        return 1;
+    }
+    key = unpack_key(entry->key);
+    counters = entry->counters;
+    return 0;
+}

@@ -1,0 +1,99 @@
+#pragma once
+
+#include <cerrno>
+#include <cstdint>
+#include <memory>
+
+#include "stats/dense_counters.h"
+#include "stats/sparse_counters.h"
+#include "stats/stat_tables.h"
+
+// The store behind one table: one entry per key, found and replaced by key,
+// walked in ascending key order. Values below a kind's dense bound live in
+// directly addressed slots; every other key lives in the sparse part. The
+// two parts are merged by key when walked.
+//
+// Inside the store a key is one 64-bit number whose order is the order of
+// compare_keys: the value in the upper bits, then the direction, flipped
+// so that signed directions sort as numbers. Without a direction split every
+// key carries direction 0, so keys that differ only in direction meet.
+class ordered_store {
+public:
+    // Null with errno set when the dense slots cannot be mapped.
+    static std::unique_ptr<ordered_store> open(std::uint32_t dense_values, bool direction_split);
+
+    ordered_store(const ordered_store&) = delete;
+    ordered_store& operator=(const ordered_store&) = delete;
+
+    int find(const table_key& key, table_counters& counters) const;
+    int store(const table_key& key, const table_counters& counters);
+    int next(table_key& key, table_counters& counters);
+
+    // Adds one packet of length bytes under key: 0, or -1 with errno set.
+    int count(const table_key& key, std::uint32_t length) {
+        std::size_t slot;
+        if (dense_slot(key, slot)) {
+            dense_.add(slot, length);
+            return 0;
+        }
+        if (key.value == 0) {
+            return refuse_zero();
+        }
+        return sparse_.add(ordered_key(key), length);
+    }
+
+private:
+    ordered_store(std::uint32_t dense_values, bool direction_split)
+        : dense_values_(dense_values), direction_split_(direction_split) {}
+
+    // The value 0 opens a walk and never names an entry.
+    bool dense_slot(const table_key& key, std::size_t& slot) const {
+        if (key.value >= dense_values_ || key.value == 0) {
+            return false;
+        }
+        if (!direction_split_) {
+            slot = key.value;
+            return true;
+        }
+        const auto direction = static_cast<std::uint8_t>(key.direction);
+        if (direction > 1) {
+            return false;
+        }
+        slot = std::size_t{key.value} * 2 + direction;
+        return true;
+    }
+
+    std::uint64_t ordered_key(const table_key& key) const {
+        const std::uint8_t direction =
+            direction_split_ ? static_cast<std::uint8_t>(key.direction) : 0;
+        return std::uint64_t{key.value} << 8 | (direction ^ 0x80u);
+    }
+
+    table_key slot_key(std::size_t slot) const;
+    std::size_t first_slot_after(const table_key& key) const;
+    static int refuse_zero() {
+        errno = EINVAL;
+        return -1;
+    }
+
+    std::uint32_t dense_values_;
+    bool direction_split_;
+    dense_counters dense_;
+    sparse_counters sparse_;
+};
+
+// Writes message and the error text through perror, then ends the program
+// with status 1.
+[[noreturn]] void end_on_table_error(const char* message);
+
+// What count_packet does, inline for the per-frame accounting.
+inline void count_into(stat_table& table, const table_key& key, std::uint32_t length) {
+    if (!table.db) [[unlikely]] {
+        errno = EBADF;
+        end_on_table_error("Fatal! find_entry()");
+    }
+    // One find-or-insert: only storing a new entry can fail.
+    if (table.db->count(key, length) != 0) [[unlikely]] {
+        end_on_table_error("Fatal! add_entry()");
+    }
+}

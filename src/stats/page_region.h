@@ -1,0 +1,72 @@
+#pragma once
+
+#include <cerrno>
+#include <cstddef>
+#include <span>
+#include <type_traits>
+
+// How a region's pages are written: scattered (a slot here and there, so
+// that most pages stay untouched and cost nothing) or front to back (so that
+// large pages cut the address translation misses of random lookups without
+// leaving much unused).
+enum class page_use { scattered, front_to_back };
+
+// A private anonymous mapping: zero-filled, resident only where written, and
+// grown with mremap so that doubling a large array neither copies it nor
+// holds the old and the new copy at once.
+class page_region {
+public:
+    explicit page_region(page_use use = page_use::scattered) : use_(use) {}
+    ~page_region();
+    page_region(const page_region&) = delete;
+    page_region& operator=(const page_region&) = delete;
+
+    // Maps (or remaps) to hold at least bytes, keeping what was written; the
+    // bytes added read as zero. False with errno set when the system refuses,
+    // and the region is then left as it was.
+    bool resize(std::size_t bytes);
+
+    std::span<std::byte> bytes() const { return {base_, size_}; }
+
+private:
+    void release() noexcept;
+
+    page_use use_;
+    std::byte* base_ = nullptr;
+    std::size_t size_ = 0;
+};
+
+// Elements of a trivially copyable type over a page_region; every element
+// past those written reads as all-zero bytes.
+template <class T>
+class page_array {
+    static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>,
+                  "elements live in raw pages and are never constructed or destroyed");
+
+public:
+    explicit page_array(page_use use = page_use::scattered) : region_(use) {}
+
+    // At least count elements; false with errno set when they cannot be had.
+    bool resize(std::size_t count) {
+        if (count > static_cast<std::size_t>(-1) / sizeof(T)) {
+            errno = ENOMEM;
+            return false;
+        }
+        if (!region_.resize(count * sizeof(T))) {
+            return false;
+        }
+        const std::span<std::byte> bytes = region_.bytes();
+        data_ = reinterpret_cast<T*>(bytes.data());
+        capacity_ = bytes.size() / sizeof(T);
+        return true;
+    }
+
+    std::size_t capacity() const { return capacity_; }
+    T& operator[](std::size_t index) const { return data_[index]; }
+    std::span<T> first(std::size_t count) const { return {data_, count}; }
+
+private:
+    page_region region_;
+    T* data_ = nullptr;
+    std::size_t capacity_ = 0;
+};

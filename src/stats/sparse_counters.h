@@ -1,0 +1,87 @@
+#pragma once
+
+#include <absl/container/flat_hash_set.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "stats/index_allocator.h"
+#include "stats/page_region.h"
+#include "stats/stat_tables.h"
+
+// One entry of a sparse table: the entry's ordered key (see ordered_store)
+// and its counters.
+struct sparse_entry {
+    std::uint64_t key;
+    table_counters counters;
+};
+
+// Counters under keys drawn from a wide range. The entries lie in one array
+// in order of arrival, found through a hash index of 4-byte positions, which
+// costs far less memory than a hash map holding the entries themselves. The
+// first walk sorts the array in place and drops the index: a walk then steps
+// through the array, and the memory of the index is back before the report
+// builds its rows.
+class sparse_counters {
+public:
+    sparse_counters();
+    ~sparse_counters();
+    sparse_counters(const sparse_counters&) = delete;
+    sparse_counters& operator=(const sparse_counters&) = delete;
+
+    // The counters stored under key, or null.
+    const table_counters* find(std::uint64_t key) const;
+
+    // Adds one packet of length bytes under key. 0, or -1 with errno set.
+    int add(std::uint64_t key, std::uint32_t length);
+
+    // Stores counters under key, replacing what was there. 0, or -1.
+    int store(std::uint64_t key, const table_counters& counters);
+
+    // The entry with the smallest key greater than key, or null.
+    const sparse_entry* next_after(std::uint64_t key);
+
+    std::size_t size() const { return count_; }
+
+    // True once the index failed to grow: the table can no longer be read
+    // or changed reliably.
+    bool broken() const { return broken_; }
+
+private:
+    struct position {
+        std::uint32_t index;
+    };
+    struct probe {
+        std::uint64_t key;
+    };
+    struct position_hash {
+        using is_transparent = void;
+        const sparse_counters* owner;
+        std::size_t operator()(position at) const;
+        std::size_t operator()(probe wanted) const;
+    };
+    struct position_equal {
+        using is_transparent = void;
+        const sparse_counters* owner;
+        bool operator()(position a, position b) const { return a.index == b.index; }
+        bool operator()(position at, probe wanted) const;
+        bool operator()(probe wanted, position at) const { return (*this)(at, wanted); }
+    };
+    using position_index =
+        absl::flat_hash_set<position, position_hash, position_equal, index_allocator<position>>;
+
+    table_counters* locate(std::uint64_t key) const;
+    int insert(std::uint64_t key, const table_counters& counters);
+    bool build_index();
+    void sort_for_walk();
+
+    page_array<sparse_entry> entries_{page_use::front_to_back};
+    std::size_t count_ = 0;
+    // Null while the entries are sorted for a walk.
+    std::unique_ptr<position_index> index_;
+    // Set once an index could not grow; the table then refuses every change.
+    bool broken_ = false;
+    // Where the last walk step ended: the next step usually starts there.
+    std::size_t cursor_ = 0;
+};

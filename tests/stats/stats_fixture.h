@@ -1,0 +1,135 @@
+#pragma once
+
+// What the statistics tests share: fresh program state around every test,
+// the report's walk of a table, and captures written to real pcap files and
+// counted the way a run counts them.
+
+#include <gtest/gtest.h>
+
+#include <pcap/pcap.h>
+
+#include <cstdint>
+#include <cstring>
+#include <ostream>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "capture/sources.h"
+#include "gen/capture_writer.h"
+#include "gen/frame_builder.h"
+#include "program_state.h"
+#include "stats/accounting.h"
+#include "stats/stat_tables.h"
+#include "support/process.h"
+
+// Keys compare and print in test messages (found by argument lookup).
+inline bool operator==(const table_key& a, const table_key& b) {
+    return a.value == b.value && a.direction == b.direction;
+}
+
+inline std::ostream& operator<<(std::ostream& out, const table_key& key) {
+    return out << "(" << key.value << ", " << int{key.direction} << ")";
+}
+
+namespace twstats {
+
+class stats_test : public ::testing::Test {
+protected:
+    void SetUp() override { reset_program_state(); }
+    void TearDown() override {
+        close_tables();
+        reset_program_state();
+    }
+};
+
+// Every entry of a table in walk order; the walk must end with status 1.
+inline std::vector<report_row> walk_table(stat_table& table) {
+    std::vector<report_row> rows;
+    table_key key{};
+    table_counters counters{};
+    int status;
+    while ((status = next_entry(table, key, counters)) == 0) {
+        rows.push_back(report_row{key, counters.bytes, counters.packets});
+    }
+    EXPECT_EQ(status, 1) << "a walk ends with status 1";
+    return rows;
+}
+
+inline stat_table* table_of(std::uint32_t kind) {
+    for (stat_table& table : stat_tables) {
+        if (table.kind == kind) {
+            return &table;
+        }
+    }
+    ADD_FAILURE() << "no table of kind " << kind;
+    return nullptr;
+}
+
+inline std::vector<report_row> rows_of(std::uint32_t kind) {
+    stat_table* table = table_of(kind);
+    return table ? walk_table(*table) : std::vector<report_row>{};
+}
+
+// Writes the frames to a pcap file, opens fresh tables of kinds under the
+// current settings and counts the file into them through the capture-library
+// source, as a run does.
+inline void count_capture(std::span<const twgen::frame> frames, std::uint32_t kinds,
+                          int datalink = DLT_EN10MB, std::uint32_t snap_length = 65535) {
+    twtest::temp_dir folder;
+    const std::string path = folder.file("capture.pcap");
+    twgen::write_pcap(path, datalink, snap_length, frames);
+    ASSERT_EQ(create_tables(kinds), 0);
+    capture_mode mode;
+    mode.live = false;
+    ASSERT_EQ(run_pcap_source(path, "", mode, accounting_sink, nullptr, -1.0), 0);
+}
+
+inline const twgen::mac_address station_a{0x02, 0, 0, 0, 0, 0x0a};
+inline const twgen::mac_address station_b{0x02, 0, 0, 0, 0, 0x0b};
+
+inline twgen::frame ethernet_frame(std::uint16_t ether_type, std::span<const std::uint8_t> payload,
+                                   std::uint32_t wire_length = 0) {
+    twgen::frame out;
+    out.bytes = twgen::ethernet(station_b, station_a, ether_type, payload);
+    out.wire_length = wire_length;
+    return out;
+}
+
+inline twgen::frame ipv4_frame(const char* src, const char* dst, std::uint8_t protocol,
+                               std::span<const std::uint8_t> payload,
+                               const twgen::ipv4_options& options = {}) {
+    return ethernet_frame(twgen::ethertype_ipv4,
+                          twgen::ipv4(twgen::ipv4_address(src), twgen::ipv4_address(dst),
+                                      protocol, payload, options));
+}
+
+inline twgen::frame tcp_frame(const char* src, const char* dst, std::uint16_t src_port,
+                              std::uint16_t dst_port) {
+    return ipv4_frame(src, dst, twgen::ip_tcp, twgen::tcp(src_port, dst_port, 10));
+}
+
+inline twgen::frame udp_frame(const char* src, const char* dst, std::uint16_t src_port,
+                              std::uint16_t dst_port) {
+    return ipv4_frame(src, dst, twgen::ip_udp, twgen::udp(src_port, dst_port, 10));
+}
+
+// The Host value of a dotted address: its four bytes in wire order, read
+// as one number.
+inline std::uint32_t host_value(const char* dotted) {
+    const auto bytes = twgen::ipv4_bytes(twgen::ipv4_address(dotted));
+    std::uint32_t value;
+    std::memcpy(&value, bytes.data(), sizeof value);
+    return value;
+}
+
+// The keys of the rows, in row order.
+inline std::vector<table_key> keys_of(const std::vector<report_row>& rows) {
+    std::vector<table_key> keys;
+    for (const report_row& row : rows) {
+        keys.push_back(row.key);
+    }
+    return keys;
+}
+
+}  // namespace twstats
