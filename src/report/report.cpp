@@ -1,4 +1,100 @@
 #include "report/report.h"
 
-// Stands in until the tables can be walked.
-int print_report() { return 0; }
+#include <algorithm>
+#include <cstdio>
+#include <new>
+
+#include "program_state.h"
+#include "report/row_format.h"
+
+namespace {
+
+std::size_t count_entries(stat_table& table) {
+    std::size_t count = 0;
+    table_key key{};
+    table_counters counters{};
+    while (next_entry(table, key, counters) == 0) {
+        ++count;
+    }
+    return count;
+}
+
+}  // namespace
+
+int collect_rows(stat_table& table, std::vector<report_row>& rows) {
+    rows.clear();
+    // Counting first sizes the array once: a table of millions of entries
+    // is neither copied over and over nor left with spare room.
+    try {
+        rows.reserve(count_entries(table));
+    } catch (const std::bad_alloc&) {
+        // Rows are then added while memory lasts.
+    }
+    table_key key{};
+    table_counters counters{};
+    while (next_entry(table, key, counters) == 0) {
+        try {
+            rows.push_back(report_row{key, counters.bytes, counters.packets});
+        } catch (const std::bad_alloc&) {
+            break;
+        }
+    }
+    return static_cast<int>(rows.size());
+}
+
+namespace {
+
+void print_heading(std::uint32_t kind) {
+    const std::string_view name = stat_kind_name(kind);
+    std::printf("%.*s Statistics:\n", static_cast<int>(name.size()), name.data());
+}
+
+std::size_t line_count(std::size_t rows, std::int32_t max_lines) {
+    return max_lines < 0 ? rows : std::min(rows, static_cast<std::size_t>(max_lines));
+}
+
+// Only the rows that will be printed need to be in order.
+void sort_largest_first(std::vector<report_row>& rows, std::size_t lines) {
+    const auto by_bytes = [](const report_row& a, const report_row& b) {
+        return compare_rows(a, b) < 0;
+    };
+    if (lines < rows.size()) {
+        std::partial_sort(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(lines),
+                          rows.end(), by_bytes);
+    } else {
+        std::sort(rows.begin(), rows.end(), by_bytes);
+    }
+}
+
+// A report cut short by a full disk or a closed descriptor must not pass
+// for a whole one.
+int finish_output() {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        std::perror("print_report()");
+        return -1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int print_report() {
+    std::vector<report_row> rows;
+    if (stat_tables.empty() || collect_rows(stat_tables.front(), rows) == 0) {
+        std::fputs("No packets processed.\n", stderr);
+        return 0;
+    }
+    // Total holds one entry: every counted packet has the same Total key.
+    const std::uint64_t total_bytes = rows.front().bytes;
+    print_heading(stat_tables.front().kind);
+    print_rows(stat_tables.front().kind, 1, rows, total_bytes);
+
+    for (auto table = stat_tables.begin() + 1; table != stat_tables.end(); ++table) {
+        print_heading(table->kind);
+        collect_rows(*table, rows);
+        const std::size_t lines = line_count(rows.size(), current_settings.max_lines);
+        sort_largest_first(rows, lines);
+        print_rows(table->kind, static_cast<std::uint32_t>(lines), rows, total_bytes);
+    }
+    return finish_output();
+}

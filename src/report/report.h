@@ -19,4 +19,10 @@ int collect_rows(stat_table& table, std::vector<report_row>& rows);
 // For sorting, largest byte count first: -1 when a has more bytes than b, 1
 // when fewer, 0 when as many. Nothing else is compared, so ties keep no
 // particular order.
-int compare_rows(const report_row& a, const report_row& b);
+// Inline, since a sort of a million rows calls it some twenty million times.
+inline int compare_rows(const report_row& a, const report_row& b) {
+    if (a.bytes > b.bytes) {
+        return -1;
+    }
+    return a.bytes < b.bytes ? 1 : 0;
+}

@@ -2,20 +2,62 @@
 
 #include <algorithm>
 #include <array>
-#include <cinttypes>
+#include <charconv>
+#include <system_error>
 
 #include "program_state.h"
 #include "report/row_labels.h"
 
 namespace {
 
-// Room for the longest name the databases may return, cut where it ends.
-constexpr std::size_t formatted_label_size = 1024;
+// The label is cut where a 1024-byte buffer with its terminating zero would
+// cut it, whatever a name service returns.
+constexpr std::size_t label_capacity = 1023;
+constexpr std::size_t count_width = 10;
+constexpr std::size_t percent_width = 5;
 constexpr std::size_t label_text_size = 256;
 
-int text_length(std::string_view text) {
-    return static_cast<int>(std::min<std::size_t>(text.size(), formatted_label_size));
-}
+// Longest texts of the other fields: a 64-bit count has 20 digits; a double
+// in fixed notation with four decimals at most 309 + 1 + 4 and a sign.
+constexpr std::size_t count_room = 20;
+constexpr std::size_t percent_room = 320;
+constexpr std::size_t line_room = 1 + label_capacity + 2 * count_room + percent_room + 3;
+
+// A report line is assembled by hand rather than through printf: a report
+// can hold millions of lines, and the result is the same text as
+// "\t%-*s%-10llu%-10llu%-5.4f %%\n" gives.
+class line_builder {
+public:
+    void put(std::string_view text, std::size_t limit = line_room) {
+        const std::size_t length = std::min({text.size(), limit, line_.size() - used_});
+        std::copy_n(text.data(), length, line_.data() + used_);
+        used_ += length;
+    }
+
+    // Fills with blanks so that the field begun at start is width wide.
+    void pad(std::size_t start, std::size_t width) {
+        while (used_ - start < width && used_ < line_.size()) {
+            line_[used_++] = ' ';
+        }
+    }
+
+    template <typename Number, typename... Format>
+    void put_number(Number number, std::size_t room, Format... format) {
+        char* const at = line_.data() + used_;
+        room = std::min(room, line_.size() - used_);
+        const auto [end, failure] = std::to_chars(at, at + room, number, format...);
+        if (failure == std::errc{}) {
+            used_ += static_cast<std::size_t>(end - at);
+        }
+    }
+
+    std::size_t size() const { return used_; }
+    void write(std::FILE* out) const { std::fwrite(line_.data(), 1, used_, out); }
+
+private:
+    std::array<char, line_room> line_;  // only the first used_ bytes are written out
+    std::size_t used_ = 0;
+};
 
 }  // namespace
 
@@ -25,11 +67,25 @@ double row_percent(std::uint64_t bytes, std::uint64_t total_bytes) {
 
 void print_row(std::string_view name, std::string_view suffix, std::uint64_t packets,
                std::uint64_t bytes, double percent, std::FILE* out) {
-    std::array<char, formatted_label_size> label{};
-    std::snprintf(label.data(), label.size(), "%.*s %.*s", text_length(name), name.data(),
-                  text_length(suffix), suffix.data());
-    std::fprintf(out, "\t%-*s%-10" PRIu64 "%-10" PRIu64 "%-5.4f %%\n", label_column_width,
-                 label.data(), packets, bytes, percent);
+    line_builder line;
+    line.put("\t");
+    const std::size_t label_start = line.size();
+    line.put(name, label_capacity);
+    line.put(" ", label_capacity - (line.size() - label_start));
+    line.put(suffix, label_capacity - (line.size() - label_start));
+    line.pad(label_start, label_column_width);
+
+    const std::size_t packets_start = line.size();
+    line.put_number(packets, count_room);
+    line.pad(packets_start, count_width);
+    const std::size_t bytes_start = line.size();
+    line.put_number(bytes, count_room);
+    line.pad(bytes_start, count_width);
+    const std::size_t percent_start = line.size();
+    line.put_number(percent, percent_room, std::chars_format::fixed, 4);
+    line.pad(percent_start, percent_width);
+    line.put(" %\n");
+    line.write(out);
 }
 
 void print_rows(std::uint32_t kind, std::uint32_t count, std::span<const report_row> rows,

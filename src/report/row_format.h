@@ -10,7 +10,7 @@
 #include "stats/stat_tables.h"
 
 // Width of the label column; a longer label pushes the rest of its line right.
-inline constexpr int label_column_width = 25;
+inline constexpr std::size_t label_column_width = 25;
 
 // Prints the first count rows of one kind, in array order, with their labels.
 // A count beyond the rows given prints only the rows there are.

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstdio>
 
 #include "program_state.h"
@@ -30,6 +31,33 @@ std::string_view bounded_format(std::span<char> text, const char* format, Args..
     }
     const std::size_t written = std::min(static_cast<std::size_t>(wanted), text.size() - 1);
     return {text.data(), written};
+}
+
+// Copies as much of source as fits, with a terminating zero.
+std::string_view bounded_copy(std::span<char> text, std::string_view source) {
+    if (text.empty()) {
+        return {};
+    }
+    const std::size_t length = std::min(source.size(), text.size() - 1);
+    std::copy_n(source.data(), length, text.data());
+    text[length] = '\0';
+    return {text.data(), length};
+}
+
+// The dotted-decimal form that inet_ntoa gives, written straight into the
+// caller's buffer: a report of a million hosts formats a million of them.
+std::string_view dotted_address(in_addr address, std::span<char> text) {
+    std::array<char, 16> dotted{};  // "255.255.255.255" and its zero
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&address.s_addr);
+    char* at = dotted.data();
+    char* const end = dotted.data() + dotted.size();
+    for (int i = 0; i < 4; ++i) {
+        if (i > 0) {
+            *at++ = '.';
+        }
+        at = std::to_chars(at, end, static_cast<unsigned>(bytes[i])).ptr;
+    }
+    return bounded_copy(text, {dotted.data(), static_cast<std::size_t>(at - dotted.data())});
 }
 
 const char* ethernet_label(std::uint32_t network_class) {
@@ -115,14 +143,15 @@ std::string_view host_label(std::uint32_t address, bool no_resolve, std::size_t 
         // The value holds the address bytes as they stood in the packet.
         const hostent* entry = gethostbyaddr(&address, sizeof address, AF_INET);
         if (entry != nullptr && entry->h_name != nullptr) {
-            return bounded_format(text, "%.*s", static_cast<int>(name_width), entry->h_name);
+            const std::string_view name = entry->h_name;
+            return bounded_copy(text, name.substr(0, name_width));
         }
     }
     in_addr dotted{};
     dotted.s_addr = address;
-    return bounded_format(text, "%s", inet_ntoa(dotted));
+    return dotted_address(dotted, text);
 }
 
 std::string_view network_label(std::uint32_t network, std::span<char> text) {
-    return bounded_format(text, "%s", inet_ntoa(inet_makeaddr(network, 0)));
+    return dotted_address(inet_makeaddr(network, 0), text);
 }

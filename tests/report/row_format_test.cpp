@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <random>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -53,6 +55,37 @@ TEST(PrintRow, LaysOutTheFiveFields) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(line_of(c.name, c.suffix, c.packets, c.bytes, c.percent), c.expected) << c.what;
+    }
+}
+
+TEST(PrintRow, SameTextAsThePrintfFormat) {
+    // The line is assembled by hand; printf with the classic format, given
+    // the label as "%s %s" makes it, is the reference for every value a row
+    // can hold.
+    std::mt19937_64 random(11);
+    const std::vector<std::pair<std::string, std::string>> labels = {
+        {"", ""}, {"x", ""}, {"Total", ""}, {std::string(22, 'h'), "> "},
+        {std::string(24, 'h'), ""}, {std::string(24, 'h'), "< "}, {std::string(40, 'h'), ""}};
+    const double zero = 0.0;
+    std::vector<double> percents = {0.0,  100.0, 99.99995, 0.00005, 0.00015, 12.5,
+                                    1e-300, 1e300, zero / zero, -(zero / zero), 1.0 / zero};
+    for (int i = 0; i < 2000; ++i) {
+        const std::uint64_t total = random() >> (random() % 64);
+        const std::uint64_t bytes = total == 0 ? 0 : random() % total;
+        percents.push_back(row_percent(bytes, total));
+    }
+    std::size_t n = 0;
+    for (const double percent : percents) {
+        const auto& [name, suffix] = labels[n++ % labels.size()];
+        const std::uint64_t packets = random() >> (random() % 64);
+        const std::uint64_t bytes = random() >> (random() % 64);
+        const std::string label = name + " " + suffix;
+        std::array<char, 2048> reference{};
+        std::snprintf(reference.data(), reference.size(), "\t%-*s%-10llu%-10llu%-5.4f %%\n", 25,
+                      label.c_str(), static_cast<unsigned long long>(packets),
+                      static_cast<unsigned long long>(bytes), percent);
+        ASSERT_EQ(line_of(name, suffix, packets, bytes, percent), reference.data())
+            << "percent " << percent;
     }
 }
 

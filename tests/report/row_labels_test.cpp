@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -92,6 +94,23 @@ TEST_F(DirectionSuffix, MarksOnlyUnderSplit) {
     current_settings.direction_split = true;
     EXPECT_STREQ(direction_suffix(source), "> ");
     EXPECT_STREQ(direction_suffix(destination), "< ");
+}
+
+TEST(AddressLabels, DottedAsInetNtoaWritesIt) {
+    std::array<char, 256> text{};
+    std::mt19937 random(5);
+    std::vector<std::uint32_t> addresses = {0, 0xffffffffu, 0x0100007fu, 0x0a000001u, 0x00ff00ffu};
+    for (int i = 0; i < 1000; ++i) {
+        addresses.push_back(static_cast<std::uint32_t>(random()));
+    }
+    for (const std::uint32_t value : addresses) {
+        in_addr address{};
+        address.s_addr = value;
+        ASSERT_EQ(host_label(value, true, 24, text), inet_ntoa(address)) << value;
+        // Network numbers: the host part as zeros, by the classful rules.
+        const std::uint32_t network = value & 0x00ffffffu;
+        ASSERT_EQ(network_label(network, text), inet_ntoa(inet_makeaddr(network, 0))) << network;
+    }
 }
 
 TEST(AddressLabels, StayInsideSmallBuffers) {

@@ -1,0 +1,116 @@
+// Host names in reports, from a hosts file of the test's own: the binary runs
+// in a private mount namespace where that file stands at /etc/hosts and the
+// name service consults files only, so no lookup ever leaves the machine.
+
+#include <pcap/pcap.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "office_capture.h"
+#include "report_check.h"
+#include "support/process.h"
+
+namespace {
+
+using report_test::block;
+using report_test::office_total;
+using report_test::report_matches;
+
+constexpr const char* unshare_path = "/usr/bin/unshare";
+
+void write_text(const std::string& path, const std::string& text) {
+    std::ofstream(path) << text;
+}
+
+class HostNames : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (access(unshare_path, X_OK) != 0) {
+            GTEST_SKIP() << unshare_path << " is missing (util-linux)";
+        }
+        const auto probe = twtest::run_program(
+            unshare_path, {"-m", "sh", "-c", "mount --bind /etc/hosts /etc/hosts"});
+        if (probe.status != 0) {
+            GTEST_SKIP() << "a private mount namespace with a bind mount is not permitted here: "
+                         << probe.err;
+        }
+        write_text(hosts_, "127.0.0.1 localhost\n"
+                           "10.0.0.1 workstation-with-a-very-long-name.lab.example ws\n"
+                           "10.0.0.2 printer\n");
+        write_text(nsswitch_, "hosts: files\nservices: files\nprotocols: files\n");
+        twgen::write_pcap(capture_, DLT_EN10MB, 65535, report_test::office_frames());
+    }
+
+    twtest::run_result report(const std::vector<std::string>& options) const {
+        std::vector<std::string> args = {
+            "-m", "sh", "-c",
+            "mount --bind \"$1\" /etc/hosts && mount --bind \"$2\" /etc/nsswitch.conf && "
+            "shift 2 && exec \"$@\"",
+            "sh", hosts_, nsswitch_, twtest::tallywire_path()};
+        args.insert(args.end(), options.begin(), options.end());
+        args.push_back("-r");
+        args.push_back(capture_);
+        return twtest::run_program(unshare_path, args);
+    }
+
+    twtest::temp_dir dir_;
+    std::string hosts_ = dir_.file("hosts");
+    std::string nsswitch_ = dir_.file("nsswitch.conf");
+    std::string capture_ = dir_.file("office.pcap");
+};
+
+const report_test::expected_block office_total_block =
+    block("Total", {{"Total ", 6, office_total}}, office_total);
+
+TEST_F(HostNames, NamesAreCutToTheColumn) {
+    const auto run = report({"-S", "h"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    // 24 characters of the long name and the blank fill the column exactly;
+    // addresses the file does not name stay dotted.
+    EXPECT_TRUE(report_matches(run.out,
+                               {office_total_block,
+                                block("Host",
+                                      {{"workstation-with-a-very- ", 4, 1564},
+                                       {"printer ", 2, 1400},
+                                       {"192.168.1.7 ", 1, 100},
+                                       {"172.16.5.4 ", 1, 64}},
+                                      office_total)},
+                               -1));
+}
+
+TEST_F(HostNames, SplitLeavesRoomForTheMark) {
+    const auto run = report({"-d", "-S", "h"});
+    EXPECT_TRUE(report_matches(run.out,
+                               {office_total_block,
+                                block("Host",
+                                      {{"workstation-with-a-ver > ", 2, 1100},
+                                       {"printer < ", 1, 1000},
+                                       {"printer > ", 1, 400},
+                                       {"workstation-with-a-ver < ", 2, 464},
+                                       {"192.168.1.7 < ", 1, 100},
+                                       {"172.16.5.4 > ", 1, 64}},
+                                      office_total)},
+                               -1));
+}
+
+TEST_F(HostNames, NoResolveAndNetworksStayNumeric) {
+    const auto run = report({"-n", "-S", "hn", "-t", "2"});
+    EXPECT_TRUE(report_matches(
+        run.out,
+        {office_total_block,
+         block("Host", {{"10.0.0.1 ", 4, 1564}, {"10.0.0.2 ", 2, 1400}, {"192.168.1.7 ", 1, 100},
+                        {"172.16.5.4 ", 1, 64}},
+               office_total),
+         block("Network", {{"10.0.0.0 ", 4, 1564}, {"192.168.1.0 ", 1, 100}, {"172.16.0.0 ", 1, 64}},
+               office_total)},
+        2));
+    // Networks are never looked up, even with resolving on.
+    EXPECT_NE(report({"-S", "n"}).out.find("\t10.0.0.0 "), std::string::npos);
+}
+
+}  // namespace
