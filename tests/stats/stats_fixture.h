@@ -32,6 +32,10 @@ inline std::ostream& operator<<(std::ostream& out, const table_key& key) {
     return out << "(" << key.value << ", " << int{key.direction} << ")";
 }
 
+inline bool operator==(const table_counters& a, const table_counters& b) {
+    return a.bytes == b.bytes && a.packets == b.packets;
+}
+
 namespace twstats {
 
 class stats_test : public ::testing::Test {
