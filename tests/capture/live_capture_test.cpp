@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "capture/packet_record.h"
+#include "capture/report_total.h"
 #include "capture/sources.h"
 #include "support/process.h"
 
@@ -337,6 +338,8 @@ TEST_F(LiveCapture, FilterCountsThePeersDatagrams) {
     EXPECT_FALSE(run.timed_out);
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
+    // Each frame: Ethernet, IPv4 and UDP headers and the 24-byte payload.
+    EXPECT_EQ(twtest::total_row(run.out), (twtest::total_counts{counted, counted * 66})) << run.out;
 }
 
 // The time limit ends a capture on a link without traffic, and the run
@@ -348,6 +351,8 @@ TEST_F(LiveCapture, TimeLimitEndsTheCapture) {
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_GE(capture.run_seconds(), 2.0);
     EXPECT_LE(capture.run_seconds(), 2.5);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "No packets processed.\n");
 }
 
 // A limit far below a microsecond still arms the timer (for 1 µs): the
@@ -371,6 +376,8 @@ TEST_F(LiveCapture, InterruptEndsTheCapture) {
     EXPECT_FALSE(run.timed_out);
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_LE(std::chrono::duration<double>(capture.ended() - signalled).count(), 0.5);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "No packets processed.\n");
 }
 
 // Without a source, or with the word auto, the capture library's default
@@ -386,6 +393,7 @@ TEST_F(LiveCapture, DefaultDeviceForAutoAndForNoSource) {
         EXPECT_FALSE(run.timed_out);
         EXPECT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(run.err, "Listening on " + pair_.link_b + "\n");
+        EXPECT_EQ(twtest::total_row(run.out), (twtest::total_counts{3, 3 * 66})) << run.out;
     }
 }
 

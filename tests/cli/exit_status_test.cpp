@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "capture/report_total.h"
 #include "gen/capture_writer.h"
 #include "gen/frame_builder.h"
 #include "support/process.h"
@@ -17,6 +18,16 @@ namespace {
 
 bool starts_with(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+constexpr const char* no_packets = "No packets processed.\n";
+
+std::uint64_t bytes_of(const std::vector<twgen::frame>& frames) {
+    std::uint64_t bytes = 0;
+    for (const twgen::frame& f : frames) {
+        bytes += f.bytes.size();
+    }
+    return bytes;
 }
 
 std::vector<twgen::frame> a_few_frames() {
@@ -47,6 +58,8 @@ TEST_F(ExitStatus, CompletedFileRunIsZero) {
     const twtest::run_result run = twtest::run_tallywire({"-r", capture_});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
+    EXPECT_EQ(twtest::total_row(run.out), (twtest::total_counts{3, bytes_of(a_few_frames())}))
+        << run.out;
 }
 
 // Options after the file are read as well; a time limit does not apply to
@@ -56,11 +69,31 @@ TEST_F(ExitStatus, FileRunWithEveryOption) {
         {"-S", "a", "-d", "-n", "-p", "-R", "-P", "80", "-t", "2", "-s", "1000", "-r", capture_});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
+    EXPECT_EQ(twtest::total_row(run.out), (twtest::total_counts{3, bytes_of(a_few_frames())}))
+        << run.out;
 }
 
 TEST_F(ExitStatus, FilterThatMatchesNothingStillCompletes) {
     const twtest::run_result run = twtest::run_tallywire({"-f", "icmp", "-r", capture_});
     EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, no_packets);
+}
+
+TEST_F(ExitStatus, FilterSelectsTheFramesCounted) {
+    const twtest::run_result run = twtest::run_tallywire({"-f", "udp port 53", "-r", capture_});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(twtest::total_row(run.out), (twtest::total_counts{1, a_few_frames()[0].bytes.size()}))
+        << run.out;
+}
+
+// A report cut short by its output is no completed run.
+TEST_F(ExitStatus, ReportThatCannotBeWrittenIsOne) {
+    const twtest::run_result run = twtest::run_program(
+        "/bin/sh",
+        {"-c", "exec \"$0\" -S a -r \"$1\" >/dev/full", twtest::tallywire_path(), capture_});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err, "");
 }
 
 TEST_F(ExitStatus, FilterThatDoesNotCompileFailsAFileRun) {
@@ -76,7 +109,10 @@ TEST_F(ExitStatus, FilterThatDoesNotCompileFailsAFileRun) {
 TEST_F(ExitStatus, CaptureFileWithoutFramesCompletes) {
     const std::string empty = dir_.file("empty.pcap");
     twgen::write_pcap(empty, DLT_EN10MB, 65535, {});
-    EXPECT_EQ(twtest::run_tallywire({"-r", empty}).status, 0);
+    const twtest::run_result run = twtest::run_tallywire({"-r", empty});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, no_packets);
 }
 
 // A file that breaks off inside a record: the frames before the break are
@@ -89,6 +125,10 @@ TEST_F(ExitStatus, DispatchErrorAfterFramesStillCompletes) {
     const twtest::run_result run = twtest::run_tallywire({"-r", cut});
     EXPECT_EQ(run.status, 0);
     EXPECT_TRUE(starts_with(run.err, "pcap_dispatch(): ")) << run.err;
+    const std::vector<twgen::frame> frames = a_few_frames();
+    EXPECT_EQ(twtest::total_row(run.out),
+              (twtest::total_counts{2, frames[0].bytes.size() + frames[1].bytes.size()}))
+        << run.out;
 }
 
 TEST_F(ExitStatus, SourceThatCannotBeOpenedIsOne) {
