@@ -5,6 +5,9 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 WERROR ?= ON
 PREFIX ?= /usr/local
 CMAKE_FLAGS ?=
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZERS := decode_frame snoop_reader pcap_run read_options
 
 SAMPLE := data/sample.pcap
 
@@ -56,6 +59,15 @@ package: build
 	@cd $(BUILD_DIR) && cpack -G DEB --config CPackConfig.cmake >cpack.log 2>&1 \
 		|| { cat cpack.log >&2; exit 1; }
 	@sed -n 's/^CPack: - package: \(.*\) generated\.$$/\1/p' $(BUILD_DIR)/cpack.log
+
+# Every libFuzzer target for FUZZ_SECONDS, from the generator's seeds; new
+# inputs collect in $(FUZZ_DIR)/corpus, findings in $(FUZZ_DIR)/findings and
+# fail the target. Warnings do not stop it: the warning gate is the g++ build.
+fuzz: deps
+	@cmake -S . -B $(FUZZ_DIR) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DTALLYWIRE_FUZZ=ON -DTALLYWIRE_TESTS=OFF -DTALLYWIRE_WERROR=OFF $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(FUZZ_DIR) -j $(JOBS)
+	@bash fuzz/run_fuzzers.sh $(FUZZ_DIR) $(FUZZ_SECONDS) $(FUZZERS)
 
 clean:
 	rm -rf $(BUILD_DIR) $(SANITIZE_DIR) build-bench build-fuzz

@@ -1,0 +1,166 @@
+// Writes the starting corpora of the fuzz targets: small, valid instances of
+// every input they take, from which the fuzzers mutate.
+//
+//   make_fuzz_seeds DIR   fills DIR/decode_frame, DIR/snoop_reader,
+//                         DIR/pcap_run and DIR/read_options
+
+#include <pcap/pcap.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "gen/capture_writer.h"
+#include "gen/frame_builder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using twgen::bytes;
+
+const twgen::mac_address station_a = {0x02, 0, 0, 0, 0, 0x0a};
+const twgen::mac_address station_b = {0x02, 0, 0, 0, 0, 0x0b};
+
+// Network-layer packets that every link encapsulation can carry.
+struct network_packets {
+    bytes ipv4_tcp, ipv4_udp, ipv4_icmp, ipv4_options, ipv6_tcp, arp;
+};
+
+network_packets make_packets() {
+    const std::uint32_t a = twgen::ipv4_address("10.0.0.1");
+    const std::uint32_t b = twgen::ipv4_address("172.16.5.4");
+    twgen::ipv6_address six_a{};
+    twgen::ipv6_address six_b{};
+    six_a[15] = 1;
+    six_b[15] = 2;
+    twgen::ipv4_options with_options;
+    with_options.header_words = 7;
+    return {
+        twgen::ipv4(a, b, twgen::ip_tcp, twgen::tcp(51000, 80, 6)),
+        twgen::ipv4(b, a, twgen::ip_udp, twgen::udp(53, 53, 12)),
+        twgen::ipv4(a, twgen::ipv4_address("224.0.0.1"), twgen::ip_icmp, twgen::icmp_echo(8)),
+        twgen::ipv4(a, b, twgen::ip_tcp, twgen::tcp(22, 1023), with_options),
+        twgen::ipv6(six_a, six_b, twgen::ip_tcp, twgen::tcp(443, 40000)),
+        twgen::arp(1, a, b),
+    };
+}
+
+std::vector<bytes> ethernet_frames(const network_packets& p) {
+    return {
+        twgen::ethernet(station_a, station_b, twgen::ethertype_ipv4, p.ipv4_tcp),
+        twgen::ethernet(station_b, station_a, twgen::ethertype_ipv4, p.ipv4_udp),
+        twgen::ethernet(station_a, station_b, twgen::ethertype_ipv4, p.ipv4_icmp),
+        twgen::ethernet(station_a, station_b, twgen::ethertype_ipv4, p.ipv4_options),
+        twgen::ethernet(station_a, station_b, twgen::ethertype_ipv6, p.ipv6_tcp),
+        twgen::ethernet(station_a, station_b, twgen::ethertype_arp, p.arp),
+        twgen::ethernet(station_a, station_b, twgen::ethertype_ipx, twgen::filler(30)),
+        twgen::ethernet_vlan(station_a, station_b, 7, twgen::ethertype_ipv4, p.ipv4_udp),
+        twgen::ethernet_8023(station_a, station_b, twgen::filler(40, 0xaa)),
+    };
+}
+
+std::vector<bytes> null_link_frames(const network_packets& p) {
+    return {twgen::null_link(2, p.ipv4_tcp), twgen::null_link(28, p.ipv6_tcp),
+            twgen::null_link(24, p.ipv6_tcp), twgen::null_link(2, p.ipv4_udp)};
+}
+
+std::vector<bytes> ppp_frames(const network_packets& p) {
+    return {twgen::ppp(0x0021, p.ipv4_tcp), twgen::ppp(0x0057, p.ipv6_tcp),
+            twgen::ppp(0xc021, twgen::filler(14, 1)), twgen::ppp(0x1234, p.ipv4_udp)};
+}
+
+std::vector<twgen::frame> as_capture(const std::vector<bytes>& frames) {
+    std::vector<twgen::frame> out;
+    std::int64_t second = 1'000'000'000;
+    for (const bytes& b : frames) {
+        out.push_back({b, 0, second++, 250'000});
+    }
+    return out;
+}
+
+void write_seed(const fs::path& dir, const std::string& name, const bytes& contents) {
+    twgen::write_file((dir / name).string(), contents);
+}
+
+// Control byte (data-link type in bits 0-1, see the fuzzer) and frame.
+void write_decode_seeds(const fs::path& dir, int link_index, const std::vector<bytes>& frames) {
+    int n = 0;
+    for (const bytes& frame : frames) {
+        for (const std::uint8_t settings : {0x00, 0x84, 0x88, 0xf0}) {
+            bytes seed{static_cast<std::uint8_t>(settings | link_index)};
+            seed.insert(seed.end(), frame.begin(), frame.end());
+            write_seed(dir, "link" + std::to_string(link_index) + "-" + std::to_string(n++), seed);
+        }
+    }
+}
+
+void write_pcap_seed(const fs::path& dir, const std::string& name, int datalink,
+                     std::uint32_t snap_length, const std::vector<bytes>& frames) {
+    const auto capture = as_capture(frames);
+    twgen::write_pcap((dir / name).string(), datalink, snap_length, capture);
+}
+
+// Argument vectors, words separated by NUL.
+using namespace std::string_literals;
+const std::vector<std::string> option_seeds = {
+    "-S\0a\0-n\0-r\0capture.pcap"s,
+    "-Sph\0-d\0-R\0-t\0" "5\0-r\0-"s,
+    "-P\0-1\0-s\0" "0.5\0-i\0eth0\0-p"s,
+    "-f\0tcp port 80\0-S\0lin\0-r\0x"s,
+    "-s\0" "0"s,
+    "-h"s,
+    "-t"s,
+    "-dnpR\0operand\0-S\0a"s,
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s DIR\n", argv[0]);
+        return 1;
+    }
+    try {
+        const fs::path root = argv[1];
+        const network_packets packets = make_packets();
+        const auto ethernet = ethernet_frames(packets);
+        const auto null_link = null_link_frames(packets);
+        const auto ppp = ppp_frames(packets);
+
+        const fs::path decode = root / "decode_frame";
+        const fs::path snoop = root / "snoop_reader";
+        const fs::path pcap = root / "pcap_run";
+        const fs::path options = root / "read_options";
+        for (const fs::path& dir : {decode, snoop, pcap, options}) {
+            fs::create_directories(dir);
+        }
+
+        write_decode_seeds(decode, 0, null_link);
+        write_decode_seeds(decode, 1, ethernet);
+        write_decode_seeds(decode, 2, ppp);
+        write_decode_seeds(decode, 3, {packets.ipv4_tcp, packets.ipv6_tcp});
+
+        write_seed(snoop, "ethernet", twgen::snoop_image(as_capture(ethernet)));
+        write_seed(snoop, "snap-60", twgen::snoop_image(as_capture(ethernet), 60));
+        write_seed(snoop, "header-only", twgen::snoop_image({}));
+
+        write_pcap_seed(pcap, "ethernet.pcap", DLT_EN10MB, 65535, ethernet);
+        write_pcap_seed(pcap, "ethernet-snap68.pcap", DLT_EN10MB, 68, ethernet);
+        write_pcap_seed(pcap, "null.pcap", DLT_NULL, 65535, null_link);
+        write_pcap_seed(pcap, "ppp.pcap", DLT_PPP, 65535, ppp);
+        write_pcap_seed(pcap, "raw.pcap", DLT_RAW, 65535, {packets.ipv4_tcp});
+        write_seed(pcap, "ethernet.snoop", twgen::snoop_image(as_capture(ethernet)));
+
+        int n = 0;
+        for (const std::string& words : option_seeds) {
+            write_seed(options, "argv-" + std::to_string(n++), bytes(words.begin(), words.end()));
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "make_fuzz_seeds: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
