@@ -46,15 +46,9 @@ int ordered_store::store(const table_key& key, const table_counters& counters) {
         errno = EINVAL;
         return -1;
     }
-    std::size_t slot;
-    if (dense_slot(key, slot)) {
-        dense_.store(slot, counters);
-        return 0;
-    }
-    if (key.value == 0) {
-        return refuse_zero();
-    }
-    return sparse_.store(ordered_key(key), counters);
+    return route(
+        key, [&](std::size_t slot) { dense_.store(slot, counters); },
+        [&](std::uint64_t ordered) { return sparse_.store(ordered, counters); });
 }
 
 table_key ordered_store::slot_key(std::size_t slot) const {

@@ -31,15 +31,9 @@ public:
 
     // Adds one packet of length bytes under key: 0, or -1 with errno set.
     int count(const table_key& key, std::uint32_t length) {
-        std::size_t slot;
-        if (dense_slot(key, slot)) {
-            dense_.add(slot, length);
-            return 0;
-        }
-        if (key.value == 0) {
-            return refuse_zero();
-        }
-        return sparse_.add(ordered_key(key), length);
+        return route(
+            key, [&](std::size_t slot) { dense_.add(slot, length); },
+            [&](std::uint64_t ordered) { return sparse_.add(ordered, length); });
     }
 
 private:
@@ -69,12 +63,24 @@ private:
         return std::uint64_t{key.value} << 8 | (direction ^ 0x80u);
     }
 
+    // Changes the entry of key: in its direct slot, or in the sparse part
+    // under its ordered key. The value 0 names no entry.
+    template <class on_slot_type, class on_sparse_type>
+    int route(const table_key& key, on_slot_type on_slot, on_sparse_type on_sparse) {
+        std::size_t slot;
+        if (dense_slot(key, slot)) {
+            on_slot(slot);
+            return 0;
+        }
+        if (key.value == 0) {
+            errno = EINVAL;
+            return -1;
+        }
+        return on_sparse(ordered_key(key));
+    }
+
     table_key slot_key(std::size_t slot) const;
     std::size_t first_slot_after(const table_key& key) const;
-    static int refuse_zero() {
-        errno = EINVAL;
-        return -1;
-    }
 
     std::uint32_t dense_values_;
     bool direction_split_;
