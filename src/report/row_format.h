@@ -2,6 +2,7 @@
 
 // Report lines: one per row, label, packets, bytes and share of all bytes.
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <span>
