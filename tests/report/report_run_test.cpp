@@ -76,22 +76,6 @@ TEST_F(OfficeReport, TotalAloneIsOneExactLine) {
               "Total Statistics:\n\tTotal                    6         1824      100.0000 %\n");
 }
 
-TEST_F(OfficeReport, EachKindAlone) {
-    struct kind_case {
-        const char* letters;
-        expected_block block;
-    };
-    const std::vector<kind_case> cases = {
-        {"l", link_block()},          {"i", ip_block_numbers()},   {"p", port_block_numbers()},
-        {"h", host_block_numbers()},  {"n", network_block()},
-    };
-    for (const auto& c : cases) {
-        const auto run = report({"-n", "-S", c.letters});
-        EXPECT_EQ(run.status, 0) << c.letters;
-        EXPECT_TRUE(report_matches(run.out, {total_block(), c.block}, -1)) << "-S " << c.letters;
-    }
-}
-
 TEST_F(OfficeReport, EveryKindUnderEveryLineLimit) {
     const std::vector<expected_block> all = {total_block(),        link_block(),
                                              ip_block_numbers(),   port_block_numbers(),

@@ -1,8 +1,6 @@
 // Report line layout and the label of every kind, printed from rows built by
 // hand.
 
-#include <arpa/inet.h>
-#include <netdb.h>
 
 #include <gtest/gtest.h>
 
@@ -122,27 +120,6 @@ report_row row(std::uint32_t value, std::uint64_t bytes, std::uint64_t packets,
     return report_row{table_key{value, direction}, bytes, packets};
 }
 
-TEST_F(PrintRows, TotalAndLinkUseFixedWords) {
-    EXPECT_EQ(rows_text(stat_total, {row(2, 300, 5)}, 300), expected_line("Total ", 5, 300, 300));
-    // Link values are the link code plus one.
-    EXPECT_EQ(rows_text(stat_link, {row(258 + 1, 200, 3), row(0 + 1, 100, 2), row(0x0604 + 1, 5, 1)},
-                        300),
-              expected_line("Ethernet (IP): ", 3, 200, 300) +
-                  expected_line("UNKNWON (non-IP): ", 2, 100, 300) +
-                  expected_line("PPP (LCP): ", 1, 5, 300));
-}
-
-TEST_F(PrintRows, NumbersUnderNoResolve) {
-    current_settings.no_resolve = true;
-    const std::uint32_t host = report_test::host_value("10.1.2.3");
-    EXPECT_EQ(rows_text(stat_ip, {row(6 + 1, 90, 3), row(0 + 1, 10, 1)}, 100),
-              expected_line("6 ", 3, 90, 100) + expected_line("0 ", 1, 10, 100));
-    EXPECT_EQ(rows_text(stat_port, {row(80, 90, 3), row(65535, 10, 1)}, 100),
-              expected_line("80 ", 3, 90, 100) + expected_line("65535 ", 1, 10, 100));
-    EXPECT_EQ(rows_text(stat_host, {row(host, 90, 3)}, 100), expected_line("10.1.2.3 ", 3, 90, 100));
-    EXPECT_EQ(rows_text(stat_network, {row(10, 90, 3)}, 100), expected_line("10.0.0.0 ", 3, 90, 100));
-}
-
 TEST_F(PrintRows, NetworksAreDottedWithZeroHostPart) {
     // Classful network numbers as the accounting derives them.
     const std::vector<std::pair<std::uint32_t, std::string>> networks = {
@@ -162,20 +139,6 @@ TEST_F(PrintRows, NetworksAreDottedWithZeroHostPart) {
     }
 }
 
-TEST_F(PrintRows, DirectionMarksUnderSplit) {
-    current_settings.direction_split = true;
-    current_settings.no_resolve = true;
-    const std::uint32_t host = report_test::host_value("192.168.1.7");
-    EXPECT_EQ(rows_text(stat_port, {row(53, 70, 2, 0), row(53, 30, 1, 1)}, 100),
-              expected_line("53 > ", 2, 70, 100) + expected_line("53 < ", 1, 30, 100));
-    EXPECT_EQ(rows_text(stat_host, {row(host, 70, 2, 1)}, 100),
-              expected_line("192.168.1.7 < ", 2, 70, 100));
-    EXPECT_EQ(rows_text(stat_network, {row((192u << 16) | (168u << 8) | 1u, 70, 2, 0)}, 100),
-              expected_line("192.168.1.0 > ", 2, 70, 100));
-    // One-sided kinds carry no mark even under the split.
-    EXPECT_EQ(rows_text(stat_ip, {row(18, 70, 2)}, 100), expected_line("17 ", 2, 70, 100));
-}
-
 TEST_F(PrintRows, CountSelectsLeadingRows) {
     current_settings.no_resolve = true;
     const std::vector<report_row> rows = {row(1, 60, 1), row(2, 30, 1), row(3, 10, 1)};
@@ -185,17 +148,6 @@ TEST_F(PrintRows, CountSelectsLeadingRows) {
     // More asked for than there are: the rows there are.
     EXPECT_EQ(rows_text(stat_port, rows, 100, 7).size(), rows_text(stat_port, rows, 100).size());
     EXPECT_EQ(rows_text(0x40, rows, 100), "") << "no such kind";
-}
-
-TEST_F(PrintRows, ResolvedServicesAndProtocols) {
-    if (getservbyport(htons(80), nullptr) == nullptr || getprotobynumber(6) == nullptr) {
-        GTEST_SKIP() << "the services or protocols database (netbase) is not installed";
-    }
-    EXPECT_EQ(rows_text(stat_port, {row(80, 60, 1), row(65000, 40, 1)}, 100),
-              expected_line("http (80) ", 1, 60, 100) + expected_line("65000 ", 1, 40, 100));
-    EXPECT_EQ(rows_text(stat_ip, {row(6 + 1, 60, 1), row(17 + 1, 30, 1), row(200 + 1, 10, 1)}, 100),
-              expected_line("tcp ", 1, 60, 100) + expected_line("udp ", 1, 30, 100) +
-                  expected_line("200 ", 1, 10, 100));
 }
 
 TEST_F(PrintRows, ResolvedHostFromTheHostsFile) {
