@@ -3,6 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
 #include <string>
 
 #include "stats_fixture.h"
@@ -25,6 +30,34 @@ TEST_F(table_error_test, a_store_the_table_refuses_is_a_fatal_store_error) {
     packet_record packet;
     EXPECT_EXIT(count_packet(stat_tables[1], table_key{0, 0}, packet),
                 ::testing::ExitedWithCode(1), "^Fatal! add_entry\\(\\): Invalid argument\n$");
+}
+
+#if !defined(__SANITIZE_ADDRESS__)
+std::size_t address_space_in_use() {
+    std::ifstream statm("/proc/self/statm");
+    std::size_t pages = 0;
+    statm >> pages;
+    return pages * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+}
+
+// Leaves room for the Total table but not for the Link table's slots, and
+// exits 0 when creation failed as a whole with no table left open.
+[[noreturn]] void create_tables_under_a_tight_limit() {
+    reset_program_state();
+    const rlimit limit{address_space_in_use() + 256 * 1024, RLIM_INFINITY};
+    setrlimit(RLIMIT_AS, &limit);
+    const int result = create_tables(stat_total | stat_link | stat_host);
+    std::_Exit(result == -1 && stat_tables.empty() && stat_table_count == 0 ? 0 : 3);
+}
+#endif
+
+TEST(table_creation_test, a_failed_creation_leaves_no_table_open) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer cannot run under an address-space limit";
+#else
+    EXPECT_EXIT(create_tables_under_a_tight_limit(), ::testing::ExitedWithCode(0),
+                "^dbopen: Cannot allocate memory\n$");
+#endif
 }
 
 // The real program under an address-space limit that leaves room to open
