@@ -99,6 +99,26 @@ pcap_handle open_source(const std::string& source_name, capture_mode mode) {
     return handle;
 }
 
+// Compiles and installs the expression; a failure is reported here. The
+// empty expression accepts every frame, but libpcap cannot compile even that
+// for link types it does not know: such a capture is read unfiltered rather
+// than refused, so that its frames are still counted.
+int install_filter(pcap_t* handle, const std::string& expression) {
+    compiled_filter filter;
+    if (filter.compile(handle, expression) < 0) {
+        if (expression.empty()) {
+            return 0;
+        }
+        std::fprintf(stderr, "pcap_compile(): %s\n", pcap_geterr(handle));
+        return -1;
+    }
+    if (pcap_setfilter(handle, filter.get()) < 0) {
+        std::fprintf(stderr, "pcap_setfilter(): %s\n", pcap_geterr(handle));
+        return -1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int run_pcap_source(const std::string& source_name, const std::string& filter_expression,
@@ -107,13 +127,7 @@ int run_pcap_source(const std::string& source_name, const std::string& filter_ex
     if (!handle) {
         return -1;
     }
-    compiled_filter filter;
-    if (filter.compile(handle.get(), filter_expression) < 0) {
-        std::fprintf(stderr, "pcap_compile(): %s\n", pcap_geterr(handle.get()));
-        return -1;
-    }
-    if (pcap_setfilter(handle.get(), filter.get()) < 0) {
-        std::fprintf(stderr, "pcap_setfilter(): %s\n", pcap_geterr(handle.get()));
+    if (install_filter(handle.get(), filter_expression) != 0) {
         return -1;
     }
 
