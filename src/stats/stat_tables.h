@@ -41,7 +41,7 @@ struct report_row {
     std::uint64_t packets = 0;
 };
 
-// The ordered store behind one table (defined with the tables).
+// The ordered store behind one table (stats/ordered_store.h).
 class ordered_store;
 
 struct stat_table {
@@ -55,12 +55,22 @@ struct stat_table {
 };
 
 // Results follow the database convention: 0 done or found, 1 absent or no
-// further entry, -1 error.
+// further entry, -1 error with errno set.
+
+// One empty table per bit of kinds, in bit order. 1 for the empty set; -1
+// after "dbopen" through perror when a table cannot be had, and then no
+// table is left and stat_table_count is 0.
 int create_tables(std::uint32_t kinds);
+// Releases every table's store; the records stay, and refuse every use.
 int close_tables();
+// Values compare unsigned; directions only while direction_split is set.
 int compare_keys(const table_key& a, const table_key& b);
 int find_entry(const stat_table& table, const table_key& key, table_counters& counters);
+// Stores or replaces. A key of value 0 (it opens a walk) and counters of no
+// packet (every entry has counted one) are refused with EINVAL.
 int add_entry(stat_table& table, const table_key& key, const table_counters& counters);
+// The entry after key in key order, or the first one for a key of value 0.
+// Without direction_split every entry comes back with direction 0.
 int next_entry(stat_table& table, table_key& key, table_counters& counters);
 
 // Adds the packet's wire length and one packet to the entry of key; a table

@@ -371,17 +371,5 @@ TEST_F(accounting_test, an_ipv6_frame_without_its_next_header_byte_has_no_ip_key
     EXPECT_EQ(rows_of(stat_total)[0].packets, 2u);
 }
 
-TEST_F(accounting_test, with_only_total_every_frame_is_one_count) {
-    std::vector<twgen::frame> frames;
-    for (int i = 0; i < 50; ++i) {
-        frames.push_back(udp_frame("10.0.0.1", "10.0.0.2", static_cast<std::uint16_t>(i + 1), 9));
-    }
-    count_capture(frames, stat_total);
-    ASSERT_EQ(stat_tables.size(), 1u);
-    const std::vector<report_row> rows = rows_of(stat_total);
-    ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows[0].packets, 50u);
-}
-
 }  // namespace
 }  // namespace twstats
