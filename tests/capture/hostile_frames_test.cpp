@@ -1,0 +1,111 @@
+// Frames cut at every length, each in a heap block of exactly its size, so
+// that the sanitizer build catches any read past the captured bytes (a real
+// source hands frames inside larger buffers, where such a read goes unseen).
+
+#include <gtest/gtest.h>
+#include <pcap/pcap.h>
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "capture/packet_record.h"
+#include "gen/frame_builder.h"
+#include "program_state.h"
+
+namespace {
+
+struct link_case {
+    int datalink;
+    std::size_t link_header;
+    std::uint32_t link_class;
+    twgen::bytes frame;  // carries IPv4 TCP
+};
+
+std::vector<link_case> link_cases() {
+    using namespace twgen;
+    const bytes packet = ipv4(ipv4_address("10.0.0.1"), ipv4_address("10.0.0.2"), ip_tcp,
+                              tcp(40000, 80, 4));
+    const mac_address a = {0x02, 0, 0, 0, 0, 1};
+    const mac_address b = {0x02, 0, 0, 0, 0, 2};
+    return {
+        {DLT_NULL, 4, link_class_null, null_link(2, packet)},
+        {DLT_EN10MB, 14, link_class_ethernet, ethernet(a, b, ethertype_ipv4, packet)},
+        {DLT_PPP, 4, link_class_ppp, ppp(0x0021, packet)},
+        {DLT_RAW, 0, link_class_unknown, packet},
+    };
+}
+
+struct decoded {
+    std::uint32_t link_code = 0;
+    std::uint32_t copied_length = 0;
+    std::uint32_t counted_length = 0;
+    int calls = 0;
+};
+
+void remember(const packet_record* packet, void* sink_arg) {
+    auto& seen = *static_cast<decoded*>(sink_arg);
+    seen.link_code = packet->link_code;
+    seen.copied_length = packet->copied_length;
+    seen.counted_length = packet->counted_length;
+    ++seen.calls;
+}
+
+// Decodes the first `length` bytes of frame from a block of exactly that size.
+decoded decode_prefix(int datalink, std::span<const std::uint8_t> frame, std::size_t length,
+                      packet_sink sink = remember, void* sink_arg = nullptr) {
+    decoded seen;
+    const auto block = std::make_unique<std::uint8_t[]>(length);
+    if (length != 0) {
+        std::memcpy(block.get(), frame.data(), length);
+    }
+    pcap_pkthdr header{};
+    header.caplen = static_cast<bpf_u_int32>(length);
+    header.len = static_cast<bpf_u_int32>(frame.size());
+    capture_context context;
+    context.sink = sink;
+    context.sink_arg = sink_arg != nullptr ? sink_arg : &seen;
+    context.datalink = datalink;
+    decode_frame(reinterpret_cast<unsigned char*>(&context), &header, block.get());
+    return seen;
+}
+
+TEST(hostile_frames, every_prefix_is_decoded_within_its_captured_bytes) {
+    reset_program_state();
+    for (const link_case& c : link_cases()) {
+        for (std::size_t length = 0; length <= c.frame.size(); ++length) {
+            SCOPED_TRACE("data-link type " + std::to_string(c.datalink) + ", " +
+                         std::to_string(length) + " bytes");
+            const decoded seen = decode_prefix(c.datalink, c.frame, length);
+            ASSERT_EQ(seen.calls, 1);
+            EXPECT_EQ(seen.counted_length, c.frame.size());
+            EXPECT_EQ(seen.copied_length, length > c.link_header ? length - c.link_header : 0);
+            EXPECT_EQ(seen.link_code & 0xffu, c.link_class);
+            if (length < c.link_header) {
+                EXPECT_EQ(seen.link_code >> 8, 0u) << "classified from bytes it does not have";
+            }
+        }
+    }
+}
+
+// The IPv4 protocol byte of an earlier, longer frame still lies in the
+// record; a frame cut before its own must not be taken to carry it.
+TEST(hostile_frames, a_cut_frame_has_no_transport_protocol_of_an_earlier_one) {
+    reset_program_state();
+    for (const link_case& c : link_cases()) {
+        if (c.link_class == link_class_unknown) {
+            continue;
+        }
+        SCOPED_TRACE("data-link type " + std::to_string(c.datalink));
+        decode_prefix(c.datalink, c.frame, c.frame.size());
+        ASSERT_EQ(transport_protocol(current_packet), twgen::ip_tcp);
+        decode_prefix(c.datalink, c.frame, c.link_header + 9);
+        ASSERT_EQ(is_ipv4(current_packet), 1);
+        EXPECT_EQ(transport_protocol(current_packet), 0);
+    }
+}
+
+}  // namespace
