@@ -15,6 +15,8 @@
 #include "capture/packet_record.h"
 #include "gen/frame_builder.h"
 #include "program_state.h"
+#include "stats/accounting.h"
+#include "stats/stat_tables.h"
 
 namespace {
 
@@ -106,6 +108,50 @@ TEST(hostile_frames, a_cut_frame_has_no_transport_protocol_of_an_earlier_one) {
         ASSERT_EQ(is_ipv4(current_packet), 1);
         EXPECT_EQ(transport_protocol(current_packet), 0);
     }
+}
+
+// Packets per key value of one table, walked in key order.
+std::vector<std::pair<std::uint32_t, std::uint64_t>> packets_by_value(std::uint32_t kind) {
+    std::vector<std::pair<std::uint32_t, std::uint64_t>> entries;
+    for (stat_table& table : stat_tables) {
+        if (table.kind != kind) {
+            continue;
+        }
+        table_key key;
+        table_counters counters;
+        while (next_entry(table, key, counters) == 0) {
+            entries.emplace_back(key.value, counters.packets);
+        }
+    }
+    return entries;
+}
+
+// A runt that an attacker sends after a real conversation must not be
+// counted under the hosts and ports that the earlier frame left in the
+// record: that would inflate another host's traffic.
+TEST(hostile_frames, a_runt_is_not_counted_under_an_earlier_frames_keys) {
+    reset_program_state();
+    ASSERT_EQ(create_tables(stat_total | stat_ip | stat_port | stat_host), 0);
+    const link_case ethernet = link_cases()[1];
+    decode_prefix(ethernet.datalink, ethernet.frame, ethernet.frame.size(), accounting_sink);
+    const auto hosts = packets_by_value(stat_host);
+    const auto ports = packets_by_value(stat_port);
+    ASSERT_EQ(hosts.size(), 2u);
+    ASSERT_EQ(ports.size(), 2u);
+
+    // Cut inside the addresses, then inside the TCP ports.
+    for (const std::size_t ip_bytes : {std::size_t{10}, std::size_t{15}, std::size_t{21}}) {
+        decode_prefix(ethernet.datalink, ethernet.frame, ethernet.link_header + ip_bytes,
+                      accounting_sink);
+    }
+    EXPECT_EQ(packets_by_value(stat_total).front().second, 4u);
+    EXPECT_EQ(packets_by_value(stat_port), ports);
+    const auto hosts_after = packets_by_value(stat_host);
+    ASSERT_EQ(hosts_after.size(), 2u);
+    for (const auto& [address, packets] : hosts_after) {
+        EXPECT_EQ(packets, 2u) << "the 21-byte runt holds both addresses, the others neither";
+    }
+    close_tables();
 }
 
 }  // namespace
