@@ -7,6 +7,11 @@
 // pair_timer [-n pairs] [-f floor-stdout] [-s subject-stdout]
 //            -- floor-program args... -- subject-program args...
 //
+// The named files receive the standard output of the untimed first run of
+// each side; the timed runs write to /dev/null, so that a report of a
+// million lines costs its formatting and its writes but no file system work
+// that would vary with the state of the disk.
+//
 // Prints "key value" lines on standard output; exits 1 when a child cannot
 // run or fails, 2 on a bad command line.
 
@@ -38,8 +43,10 @@ struct child_run {
 
 struct command {
     std::vector<char*> argv;  // null-terminated, for execvp
-    std::string stdout_path = "/dev/null";
+    std::string stdout_path = "/dev/null";  // of the untimed run only
 };
+
+constexpr const char* discarded_output = "/dev/null";
 
 class unique_fd {
 public:
@@ -61,12 +68,12 @@ double seconds_of(const timeval& tv) { return static_cast<double>(tv.tv_sec) + t
 
 // Runs the command to its end; throws when it cannot be started or does not
 // exit with status 0, since a failing run would time the wrong thing.
-child_run run_once(const command& cmd) {
+child_run run_once(const command& cmd, const std::string& stdout_path) {
     // Opened before fork so that an unwritable output path is reported here,
     // not as a mysterious exec failure.
-    unique_fd out{::open(cmd.stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)};
+    unique_fd out{::open(stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)};
     if (out.get() < 0) {
-        throw std::runtime_error(cmd.stdout_path + ": " + std::strerror(errno));
+        throw std::runtime_error(stdout_path + ": " + std::strerror(errno));
     }
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = ::fork();
@@ -173,15 +180,15 @@ int main(int argc, char** argv) {
         // One untimed run of each first: it brings the file into the page
         // cache and the programs' pages into memory, which every timed run
         // after it then finds the same way.
-        run_once(opts.floor);
-        run_once(opts.subject);
+        run_once(opts.floor, opts.floor.stdout_path);
+        run_once(opts.subject, opts.subject.stdout_path);
 
         std::vector<double> floor_wall, subject_wall, ratios, subject_cpu;
         long floor_rss = 0, subject_rss = 0;
         std::printf("pairs %d\n", opts.pairs);
         for (int pair = 1; pair <= opts.pairs; ++pair) {
-            const child_run f = run_once(opts.floor);
-            const child_run s = run_once(opts.subject);
+            const child_run f = run_once(opts.floor, discarded_output);
+            const child_run s = run_once(opts.subject, discarded_output);
             floor_wall.push_back(f.wall_seconds);
             subject_wall.push_back(s.wall_seconds);
             subject_cpu.push_back(s.cpu_seconds);
