@@ -19,7 +19,7 @@ std::unique_ptr<ordered_store> ordered_store::open(std::uint32_t dense_values,
     return store;
 }
 
-int ordered_store::find(const table_key& key, table_counters& counters) const {
+int ordered_store::find(const table_key& key, table_counters& counters) {
     std::size_t slot;
     if (dense_slot(key, slot)) {
         if (!dense_.holds(slot)) {
@@ -28,11 +28,11 @@ int ordered_store::find(const table_key& key, table_counters& counters) const {
         counters = dense_.at(slot);
         return 0;
     }
+    const table_counters* stored = sparse_.broken() ? nullptr : sparse_.find(ordered_key(key));
     if (sparse_.broken()) {
         errno = ENOMEM;
         return -1;
     }
-    const table_counters* stored = sparse_.find(ordered_key(key));
     if (stored == nullptr) {
         return 1;
     }

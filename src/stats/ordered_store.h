@@ -25,7 +25,8 @@ public:
     ordered_store(const ordered_store&) = delete;
     ordered_store& operator=(const ordered_store&) = delete;
 
-    int find(const table_key& key, table_counters& counters) const;
+    // Not const: a lookup first settles the counts a wide table has pending.
+    int find(const table_key& key, table_counters& counters);
     int store(const table_key& key, const table_counters& counters);
     int next(table_key& key, table_counters& counters);
 

@@ -48,9 +48,17 @@ table_counters* sparse_counters::locate(std::uint64_t key) const {
     return found != sorted.end() && found->key == key ? &found->counters : nullptr;
 }
 
-const table_counters* sparse_counters::find(std::uint64_t key) const { return locate(key); }
+const table_counters* sparse_counters::find(std::uint64_t key) {
+    if (log_.size() != 0 && !merge_log()) {
+        return nullptr;
+    }
+    return locate(key);
+}
 
 int sparse_counters::add(std::uint64_t key, std::uint32_t length) {
+    if (logging()) {
+        return log_count(key, length);
+    }
     if (table_counters* counters = locate(key)) {
         counters->bytes += length;
         ++counters->packets;
@@ -60,11 +68,15 @@ int sparse_counters::add(std::uint64_t key, std::uint32_t length) {
 }
 
 int sparse_counters::store(std::uint64_t key, const table_counters& counters) {
+    if (broken_ || (log_.size() != 0 && !merge_log())) {
+        errno = ENOMEM;
+        return -1;
+    }
     if (table_counters* stored = locate(key)) {
         *stored = counters;
         return 0;
     }
-    return insert(key, counters);
+    return logging() ? insert_in_order(key, counters) : insert(key, counters);
 }
 
 int sparse_counters::insert(std::uint64_t key, const table_counters& counters) {
@@ -92,7 +104,91 @@ int sparse_counters::insert(std::uint64_t key, const table_counters& counters) {
         return -1;
     }
     ++count_;
+    if (count_ == log_from) {
+        sort_entries();
+    }
     return 0;
+}
+
+// A stored entry of a new key in a sorted table: rare (counting goes
+// through the log), so the array's tail is simply moved up by one.
+int sparse_counters::insert_in_order(std::uint64_t key, const table_counters& counters) {
+    if (count_ == entries_.capacity() && !entries_.resize(entries_.capacity() * 2)) {
+        return -1;
+    }
+    const auto entries = entries_.first(count_ + 1);
+    const auto at = std::lower_bound(entries.begin(), entries.end() - 1, key, key_less);
+    std::copy_backward(at, entries.end() - 1, entries.end());
+    *at = sparse_entry{key, counters};
+    ++count_;
+    return 0;
+}
+
+int sparse_counters::log_count(std::uint64_t key, std::uint32_t length) {
+    if (broken_) {
+        errno = ENOMEM;
+        return -1;
+    }
+    if (log_.full()) {
+        if (log_.size() != 0 && !merge_log()) {
+            return -1;
+        }
+        // The log grows with the table, to half its entries: the merges,
+        // each a pass over every entry, then stay few.
+        if (!log_.reserve(std::max(log_from, count_ / 2))) {
+            return -1;
+        }
+    }
+    log_.append(key, length);
+    return 0;
+}
+
+bool sparse_counters::merge_log() {
+    const std::span<const logged_count> counts = log_.sort();
+    // First how many keys are new, so that the merge can run from the back
+    // of the grown array without overwriting an entry it has yet to move.
+    std::size_t fresh = 0;
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < counts.size(); ++i) {
+        if (i != 0 && counts[i].key == counts[i - 1].key) {
+            continue;
+        }
+        while (at < count_ && entries_[at].key < counts[i].key) {
+            ++at;
+        }
+        if (at == count_ || entries_[at].key != counts[i].key) {
+            ++fresh;
+        }
+    }
+    const std::size_t merged = count_ + fresh;
+    if (merged > entries_.capacity() &&
+        !entries_.resize(std::max(merged, entries_.capacity() * 2))) {
+        broken_ = true;
+        return false;
+    }
+    std::size_t write = merged;
+    std::size_t old = count_;
+    for (std::size_t i = counts.size(); i != 0;) {
+        const std::uint64_t key = counts[i - 1].key;
+        table_counters sum{};
+        for (; i != 0 && counts[i - 1].key == key; --i) {
+            sum.bytes += counts[i - 1].length;
+            ++sum.packets;
+        }
+        while (old != 0 && entries_[old - 1].key > key) {
+            entries_[--write] = entries_[--old];
+        }
+        if (old != 0 && entries_[old - 1].key == key) {
+            --old;
+            sum.bytes += entries_[old].counters.bytes;
+            sum.packets += entries_[old].counters.packets;
+        }
+        entries_[--write] = sparse_entry{key, sum};
+    }
+    count_ = merged;
+    cursor_ = 0;
+    log_.clear();
+    return true;
 }
 
 bool sparse_counters::build_index() {
@@ -111,7 +207,7 @@ bool sparse_counters::build_index() {
     return true;
 }
 
-void sparse_counters::sort_for_walk() {
+void sparse_counters::sort_entries() {
     const auto entries = entries_.first(count_);
     std::sort(entries.begin(), entries.end(),
               [](const sparse_entry& a, const sparse_entry& b) { return a.key < b.key; });
@@ -119,12 +215,27 @@ void sparse_counters::sort_for_walk() {
     cursor_ = 0;
 }
 
+void sparse_counters::sort_for_walk() {
+    if (index_) {
+        sort_entries();
+    }
+    if (log_.size() != 0 && !merge_log()) {
+        return;
+    }
+    // The report is about to copy out every entry: the log's memory serves
+    // better there.
+    log_.release();
+}
+
 const sparse_entry* sparse_counters::next_after(std::uint64_t key) {
     if (broken_) {
         return nullptr;
     }
-    if (index_) {
+    if (index_ || log_.capacity() != 0) {
         sort_for_walk();
+        if (broken_) {
+            return nullptr;
+        }
     }
     const auto entries = entries_.first(count_);
     // The cursor is the answer when it sits just past every key up to key.

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "stats/count_log.h"
 #include "stats/index_allocator.h"
 #include "stats/page_region.h"
 #include "stats/stat_tables.h"
@@ -17,12 +18,18 @@ struct sparse_entry {
     table_counters counters;
 };
 
-// Counters under keys drawn from a wide range. The entries lie in one array
-// in order of arrival, found through a hash index of 4-byte positions, which
-// costs far less memory than a hash map holding the entries themselves. The
-// first walk sorts the array in place and drops the index: a walk then steps
-// through the array, and the memory of the index is back before the report
-// builds its rows.
+// Counters under keys drawn from a wide range. The entries lie in one array.
+// While the table is small they are in order of arrival, found through a
+// hash index of 4-byte positions, which costs far less memory than a hash
+// map holding the entries themselves; the first walk sorts the array in
+// place and drops the index.
+//
+// A table that outgrows the caches keeps its array sorted by key instead:
+// there every hashed lookup would wait on memory, so counts are appended to
+// a count_log, and the log is sorted and merged into the array whenever it
+// fills, and before any lookup or walk. A walk then steps through the array,
+// and the memory of the index or the log is back before the report builds
+// its rows.
 class sparse_counters {
 public:
     sparse_counters();
@@ -30,8 +37,9 @@ public:
     sparse_counters(const sparse_counters&) = delete;
     sparse_counters& operator=(const sparse_counters&) = delete;
 
-    // The counters stored under key, or null.
-    const table_counters* find(std::uint64_t key) const;
+    // The counters stored under key, or null (also when the table breaks on
+    // merging its pending counts: see broken()).
+    const table_counters* find(std::uint64_t key);
 
     // Adds one packet of length bytes under key. 0, or -1 with errno set.
     int add(std::uint64_t key, std::uint32_t length);
@@ -44,8 +52,8 @@ public:
 
     std::size_t size() const { return count_; }
 
-    // True once the index failed to grow: the table can no longer be read
-    // or changed reliably.
+    // True once the index or the array failed to grow: the table can no
+    // longer be read or changed reliably.
     bool broken() const { return broken_; }
 
 private:
@@ -71,15 +79,29 @@ private:
     using position_index =
         absl::flat_hash_set<position, position_hash, position_equal, index_allocator<position>>;
 
+    // Whether counts go to the log rather than to a lookup.
+    bool logging() const { return !index_ && count_ >= log_from; }
+
     table_counters* locate(std::uint64_t key) const;
     int insert(std::uint64_t key, const table_counters& counters);
+    int insert_in_order(std::uint64_t key, const table_counters& counters);
     bool build_index();
+    void sort_entries();
     void sort_for_walk();
+    int log_count(std::uint64_t key, std::uint32_t length);
+    // Adds every logged count into the sorted entries; false (and broken)
+    // when the array cannot grow.
+    bool merge_log();
+
+    // From this many entries on a table is sorted and logged into rather
+    // than hashed: about a megabyte of entries and index, half the L2 cache.
+    static constexpr std::size_t log_from = std::size_t{1} << 15;
 
     page_array<sparse_entry> entries_{page_use::front_to_back};
     std::size_t count_ = 0;
     // Null while the entries are sorted for a walk.
     std::unique_ptr<position_index> index_;
+    count_log log_;
     // Set once an index could not grow; the table then refuses every change.
     bool broken_ = false;
     // Where the last walk step ended: the next step usually starts there.

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "stats/page_region.h"
+
+// One packet waiting in a count_log: the entry's ordered key and the
+// packet's length.
+struct logged_count {
+    std::uint64_t key;
+    std::uint32_t length;
+};
+
+// Counts of a wide table written one after the other instead of looked up
+// one by one: appending costs a sequential write where a lookup in a table
+// of a million entries costs cache misses. The log is then sorted by key,
+// so that its counts can be merged into the table's sorted entries in one
+// pass. Its memory (the records and the sort's scratch) is kept between
+// rounds and handed back by release().
+class count_log {
+public:
+    // Room for records counts; false with errno set when it cannot be had.
+    bool reserve(std::size_t records);
+
+    std::size_t size() const { return size_; }
+    std::size_t capacity() const { return capacity_; }
+    bool full() const { return size_ == capacity_; }
+
+    // Only while there is room.
+    void append(std::uint64_t key, std::uint32_t length) {
+        arrays_[current_][size_++] = logged_count{key, length};
+    }
+
+    // Sorts the records by key, equal keys side by side, and returns them.
+    // They stay valid until the next append, clear or release.
+    std::span<const logged_count> sort();
+
+    void clear() { size_ = 0; }
+
+    // Empties the log and returns its memory to the system.
+    void release();
+
+private:
+    // The records and the sort's scratch, which trade places with every
+    // pass of the sort; current_ is the one holding the records.
+    page_array<logged_count> arrays_[2] = {page_array<logged_count>{page_use::front_to_back},
+                                           page_array<logged_count>{page_use::front_to_back}};
+    int current_ = 0;
+    std::size_t capacity_ = 0;
+    std::size_t size_ = 0;
+};
