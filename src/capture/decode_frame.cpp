@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "capture/byte_order.h"
 #include "capture/packet_record.h"
 #include "program_state.h"
 
@@ -46,10 +47,6 @@ std::uint32_t ppp_network_class(std::uint16_t protocol) {
     }
 }
 
-std::uint16_t big_endian16(const unsigned char* bytes) {
-    return static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]);
-}
-
 }  // namespace
 
 void decode_frame(unsigned char* user, const pcap_pkthdr* header, const unsigned char* bytes) {
@@ -77,7 +74,7 @@ void decode_frame(unsigned char* user, const pcap_pkthdr* header, const unsigned
         if (captured >= link_header) {
             std::memcpy(packet.ether_dst.data(), bytes, 6);
             std::memcpy(packet.ether_src.data(), bytes + 6, 6);
-            packet.ether_type = big_endian16(bytes + 12);
+            packet.ether_type = read_big_endian16(bytes + 12);
             link_code |= ethernet_network_class(packet.ether_type) << 8;
         }
         break;
@@ -85,7 +82,7 @@ void decode_frame(unsigned char* user, const pcap_pkthdr* header, const unsigned
         link_header = 4;
         link_code = link_class_ppp;
         if (captured >= link_header) {
-            link_code |= ppp_network_class(big_endian16(bytes + 2)) << 8;
+            link_code |= ppp_network_class(read_big_endian16(bytes + 2)) << 8;
         }
         break;
     default:

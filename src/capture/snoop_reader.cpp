@@ -6,6 +6,7 @@
 #include <span>
 
 #include "capture/buffered_input.h"
+#include "capture/byte_order.h"
 #include "capture/file_descriptor.h"
 #include "capture/sources.h"
 
@@ -16,8 +17,7 @@ constexpr std::size_t record_header_size = 24;
 constexpr std::uint32_t snoop_ethernet = 4;  // RFC 1761 numbering, not a DLT_ value
 
 std::uint32_t big_endian32(std::span<const std::uint8_t> bytes, std::size_t offset) {
-    return std::uint32_t{bytes[offset]} << 24 | std::uint32_t{bytes[offset + 1]} << 16 |
-           std::uint32_t{bytes[offset + 2]} << 8 | std::uint32_t{bytes[offset + 3]};
+    return read_big_endian32(bytes.subspan(offset, 4).data());
 }
 
 struct record_header {

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "capture/byte_order.h"
 #include "capture/packet_record.h"
 #include "program_state.h"
 #include "stats/ordered_store.h"
@@ -21,10 +22,6 @@ constexpr std::size_t ipv4_protocol_field = 9;
 constexpr std::size_t ipv4_source_field = 12;
 constexpr std::size_t ipv4_destination_field = 16;
 constexpr std::size_t ipv6_next_header_field = 6;
-
-std::uint16_t big_endian16(const std::uint8_t* bytes) {
-    return static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]);
-}
 
 std::uint32_t ip_value(const packet_record& packet) {
     const std::size_t field = is_ipv4(packet)   ? ipv4_protocol_field
@@ -49,12 +46,12 @@ std::uint32_t port_value(const packet_record& packet, bool source_side) {
         return 0;
     }
     const std::size_t header_words = header[0] & 0x0fu;
-    const bool later_fragment = (big_endian16(header + ipv4_fragment_field) & 0x1fffu) != 0;
+    const bool later_fragment = (read_big_endian16(header + ipv4_fragment_field) & 0x1fffu) != 0;
     const std::size_t transport = header_words * 4;
     if (header_words < 5 || later_fragment || !has_captured(packet, transport, 4)) {
         return 0;
     }
-    const std::uint32_t port = big_endian16(header + transport + (source_side ? 0 : 2));
+    const std::uint32_t port = read_big_endian16(header + transport + (source_side ? 0 : 2));
     if (current_settings.port_limit_enabled &&
         port >= static_cast<std::uint32_t>(current_settings.port_limit)) {
         return 0;
