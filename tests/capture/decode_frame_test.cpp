@@ -12,6 +12,7 @@
 
 #include "capture/packet_record.h"
 #include "capture/sources.h"
+#include "capture/source_test_support.h"
 #include "gen/capture_writer.h"
 #include "gen/frame_builder.h"
 #include "program_state.h"
@@ -21,36 +22,9 @@ namespace {
 
 using twgen::bytes;
 
-struct decoded {
-    std::int64_t seconds = 0;
-    std::int64_t microseconds = 0;
-    std::uint32_t counted_length = 0;
-    std::uint32_t link_code = 0;
-    std::array<std::uint8_t, 6> ether_dst{};
-    std::array<std::uint8_t, 6> ether_src{};
-    std::uint16_t ether_type = 0;
-    bytes data;  // the frame's own bytes: the first copied_length of data
-    int ipv4 = 0;
-    int ipv6 = 0;
-    std::uint8_t transport = 0;
-};
-
 // What the accounting would see, taken while the record is the frame's.
-void keep_record(const packet_record* packet, void* sink_arg) {
-    auto& kept = *static_cast<std::vector<decoded>*>(sink_arg);
-    decoded& d = kept.emplace_back();
-    d.seconds = packet->timestamp.seconds;
-    d.microseconds = packet->timestamp.microseconds;
-    d.counted_length = packet->counted_length;
-    d.link_code = packet->link_code;
-    d.ether_dst = packet->ether_dst;
-    d.ether_src = packet->ether_src;
-    d.ether_type = packet->ether_type;
-    d.data.assign(packet->data.begin(), packet->data.begin() + packet->copied_length);
-    d.ipv4 = is_ipv4(*packet);
-    d.ipv6 = is_ipv6(*packet);
-    d.transport = transport_protocol(*packet);
-}
+using decoded = twtest::seen_frame;
+constexpr packet_sink keep_record = twtest::collect_frame;
 
 const twgen::mac_address mac_a = {0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
 const twgen::mac_address mac_b = {0x0a, 0xbb, 0xcc, 0xdd, 0xee, 0xff};

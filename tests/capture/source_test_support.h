@@ -4,6 +4,7 @@
 // record it is handed, so that two sources can be compared frame by frame,
 // and a set of Ethernet frames that touches every branch of the decoder.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <ostream>
@@ -20,8 +21,13 @@ struct seen_frame {
     std::int64_t microseconds = 0;
     std::uint32_t counted_length = 0;
     std::uint32_t link_code = 0;
+    std::array<std::uint8_t, 6> ether_dst{};
+    std::array<std::uint8_t, 6> ether_src{};
     std::uint16_t ether_type = 0;
     std::vector<std::uint8_t> data;  // the copied bytes, copied_length of them
+    int ipv4 = 0;                    // what the accessors answered
+    int ipv6 = 0;
+    std::uint8_t transport = 0;
 
     bool operator==(const seen_frame&) const = default;
 };
@@ -50,8 +56,13 @@ inline void collect_frame(const packet_record* packet, void* sink_arg) {
     seen.microseconds = packet->timestamp.microseconds;
     seen.counted_length = packet->counted_length;
     seen.link_code = packet->link_code;
+    seen.ether_dst = packet->ether_dst;
+    seen.ether_src = packet->ether_src;
     seen.ether_type = packet->ether_type;
     seen.data.assign(packet->data.begin(), packet->data.begin() + packet->copied_length);
+    seen.ipv4 = is_ipv4(*packet);
+    seen.ipv6 = is_ipv6(*packet);
+    seen.transport = transport_protocol(*packet);
 }
 
 // Frames of many kinds and sizes, among them a runt shorter than its
