@@ -10,6 +10,7 @@ namespace {
 
 // Digits of 11 bits: a key of the 33 bits that a split Host table uses
 // takes three passes, and the 2048 counters of a digit stay in the L1 cache.
+// Only the key bits are sorted; the lengths below them are left in any order.
 constexpr unsigned digit_bits = 11;
 constexpr std::size_t digit_values = std::size_t{1} << digit_bits;
 constexpr unsigned max_digits = (64 + digit_bits - 1) / digit_bits;
@@ -38,8 +39,9 @@ std::span<const logged_count> count_log::sort() {
     // that leaves out the direction's constant bits.
     std::uint64_t varying = 0;
     for (const logged_count& record : records) {
-        varying |= record.key ^ records.front().key;
+        varying |= record.packed ^ records.front().packed;
     }
+    varying &= ~((std::uint64_t{1} << logged_count::length_bits) - 1);
     if (varying == 0) {
         return records;
     }
@@ -51,14 +53,14 @@ std::span<const logged_count> count_log::sort() {
     std::array<std::array<std::size_t, digit_values>, max_digits> counts{};
     for (const logged_count& record : records) {
         for (unsigned digit = 0; digit < digits; ++digit) {
-            ++counts[digit][(record.key >> (low + digit * digit_bits)) & (digit_values - 1)];
+            ++counts[digit][(record.packed >> (low + digit * digit_bits)) & (digit_values - 1)];
         }
     }
     for (unsigned digit = 0; digit < digits; ++digit) {
         std::array<std::size_t, digit_values>& starts = counts[digit];
         const unsigned shift = low + digit * digit_bits;
         // A digit that every record shares leaves the order as it is.
-        if (starts[(records.front().key >> shift) & (digit_values - 1)] == size_) {
+        if (starts[(records.front().packed >> shift) & (digit_values - 1)] == size_) {
             continue;
         }
         std::size_t start = 0;
@@ -68,7 +70,7 @@ std::span<const logged_count> count_log::sort() {
         logged_count* const from = arrays_[current_].first(size_).data();
         logged_count* const to = arrays_[1 - current_].first(size_).data();
         for (std::size_t i = 0; i < size_; ++i) {
-            to[starts[(from[i].key >> shift) & (digit_values - 1)]++] = from[i];
+            to[starts[(from[i].packed >> shift) & (digit_values - 1)]++] = from[i];
         }
         current_ = 1 - current_;
     }

@@ -6,11 +6,18 @@
 
 #include "stats/page_region.h"
 
-// One packet waiting in a count_log: the entry's ordered key and the
-// packet's length.
+// One packet waiting in a count_log: the entry's ordered key in the upper
+// 40 bits and the packet's length in the lower 24, so that a record takes 8
+// bytes and sorting records sorts them by key.
 struct logged_count {
-    std::uint64_t key;
-    std::uint32_t length;
+    static constexpr unsigned length_bits = 24;
+
+    std::uint64_t packed;
+
+    std::uint64_t key() const { return packed >> length_bits; }
+    std::uint32_t length() const {
+        return static_cast<std::uint32_t>(packed & ((std::uint64_t{1} << length_bits) - 1));
+    }
 };
 
 // Counts of a wide table written one after the other instead of looked up
@@ -28,9 +35,16 @@ public:
     std::size_t capacity() const { return capacity_; }
     bool full() const { return size_ == capacity_; }
 
-    // Only while there is room.
+    // Whether a count fits a record: keys of up to 40 bits (a 32-bit value
+    // and a direction), lengths below 16 MiB (any real frame's).
+    static bool holds(std::uint64_t key, std::uint32_t length) {
+        return (key >> (64 - logged_count::length_bits)) == 0 &&
+               (length >> logged_count::length_bits) == 0;
+    }
+
+    // Only while there is room, and for counts that it holds.
     void append(std::uint64_t key, std::uint32_t length) {
-        arrays_[current_][size_++] = logged_count{key, length};
+        arrays_[current_][size_++] = logged_count{key << logged_count::length_bits | length};
     }
 
     // Sorts the records by key, equal keys side by side, and returns them.

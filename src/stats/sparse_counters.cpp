@@ -129,13 +129,26 @@ int sparse_counters::log_count(std::uint64_t key, std::uint32_t length) {
         errno = ENOMEM;
         return -1;
     }
+    if (!count_log::holds(key, length)) [[unlikely]] {
+        // A length no real frame has: counted into its entry directly.
+        if (log_.size() != 0 && !merge_log()) {
+            return -1;
+        }
+        if (table_counters* counters = locate(key)) {
+            counters->bytes += length;
+            ++counters->packets;
+            return 0;
+        }
+        return insert_in_order(key, table_counters{length, 1});
+    }
     if (log_.full()) {
         if (log_.size() != 0 && !merge_log()) {
             return -1;
         }
-        // The log grows with the table, to half its entries: the merges,
-        // each a pass over every entry, then stay few.
-        if (!log_.reserve(std::max(log_from, count_ / 2))) {
+        // The log grows with the table, to as many records as it has
+        // entries: the merges, each a pass over every entry, then stay few,
+        // and the log with its scratch costs 16 bytes per entry.
+        if (!log_.reserve(std::max(log_from, count_))) {
             return -1;
         }
     }
@@ -147,18 +160,21 @@ bool sparse_counters::merge_log() {
     const std::span<const logged_count> counts = log_.sort();
     // First how many keys are new, so that the merge can run from the back
     // of the grown array without overwriting an entry it has yet to move.
+    const sparse_entry* const old_entries = entries_.first(count_).data();
+    const std::size_t old_count = count_;
     std::size_t fresh = 0;
     std::size_t at = 0;
-    for (std::size_t i = 0; i < counts.size(); ++i) {
-        if (i != 0 && counts[i].key == counts[i - 1].key) {
+    std::uint64_t previous = ~std::uint64_t{0};
+    for (const logged_count& count : counts) {
+        const std::uint64_t key = count.key();
+        if (key == previous) {
             continue;
         }
-        while (at < count_ && entries_[at].key < counts[i].key) {
+        previous = key;
+        while (at < old_count && old_entries[at].key < key) {
             ++at;
         }
-        if (at == count_ || entries_[at].key != counts[i].key) {
-            ++fresh;
-        }
+        fresh += at == old_count || old_entries[at].key != key;
     }
     const std::size_t merged = count_ + fresh;
     if (merged > entries_.capacity() &&
@@ -166,24 +182,25 @@ bool sparse_counters::merge_log() {
         broken_ = true;
         return false;
     }
+    sparse_entry* const entries = entries_.first(merged).data();
     std::size_t write = merged;
-    std::size_t old = count_;
+    std::size_t old = old_count;
     for (std::size_t i = counts.size(); i != 0;) {
-        const std::uint64_t key = counts[i - 1].key;
+        const std::uint64_t key = counts[i - 1].key();
         table_counters sum{};
-        for (; i != 0 && counts[i - 1].key == key; --i) {
-            sum.bytes += counts[i - 1].length;
+        for (; i != 0 && counts[i - 1].key() == key; --i) {
+            sum.bytes += counts[i - 1].length();
             ++sum.packets;
         }
-        while (old != 0 && entries_[old - 1].key > key) {
-            entries_[--write] = entries_[--old];
+        while (old != 0 && entries[old - 1].key > key) {
+            entries[--write] = entries[--old];
         }
-        if (old != 0 && entries_[old - 1].key == key) {
+        if (old != 0 && entries[old - 1].key == key) {
             --old;
-            sum.bytes += entries_[old].counters.bytes;
-            sum.packets += entries_[old].counters.packets;
+            sum.bytes += entries[old].counters.bytes;
+            sum.packets += entries[old].counters.packets;
         }
-        entries_[--write] = sparse_entry{key, sum};
+        entries[--write] = sparse_entry{key, sum};
     }
     count_ = merged;
     cursor_ = 0;
