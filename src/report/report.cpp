@@ -6,6 +6,7 @@
 
 #include "program_state.h"
 #include "report/row_format.h"
+#include "report/row_sort.h"
 
 namespace {
 
@@ -62,7 +63,7 @@ void sort_largest_first(std::vector<report_row>& rows, std::size_t lines) {
         std::partial_sort(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(lines),
                           rows.end(), by_bytes);
     } else {
-        std::sort(rows.begin(), rows.end(), by_bytes);
+        sort_by_bytes(rows);
     }
 }
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <system_error>
+#include <vector>
 
 #include "program_state.h"
 #include "report/row_labels.h"
@@ -25,26 +26,29 @@ constexpr std::size_t line_room = 1 + label_capacity + 2 * count_room + percent_
 
 // A report line is assembled by hand rather than through printf: a report
 // can hold millions of lines, and the result is the same text as
-// "\t%-*s%-10llu%-10llu%-5.4f %%\n" gives.
+// "\t%-*s%-10llu%-10llu%-5.4f %%\n" gives. It is built straight into the
+// caller's buffer, which has room for line_room bytes.
 class line_builder {
 public:
+    explicit line_builder(char* line) : line_(line) {}
+
     void put(std::string_view text, std::size_t limit = line_room) {
-        const std::size_t length = std::min({text.size(), limit, line_.size() - used_});
-        std::copy_n(text.data(), length, line_.data() + used_);
+        const std::size_t length = std::min({text.size(), limit, line_room - used_});
+        std::copy_n(text.data(), length, line_ + used_);
         used_ += length;
     }
 
     // Fills with blanks so that the field begun at start is width wide.
     void pad(std::size_t start, std::size_t width) {
-        while (used_ - start < width && used_ < line_.size()) {
+        while (used_ - start < width && used_ < line_room) {
             line_[used_++] = ' ';
         }
     }
 
     template <typename Number, typename... Format>
     void put_number(Number number, std::size_t room, Format... format) {
-        char* const at = line_.data() + used_;
-        room = std::min(room, line_.size() - used_);
+        char* const at = line_ + used_;
+        room = std::min(room, line_room - used_);
         const auto [end, failure] = std::to_chars(at, at + room, number, format...);
         if (failure == std::errc{}) {
             used_ += static_cast<std::size_t>(end - at);
@@ -52,10 +56,61 @@ public:
     }
 
     std::size_t size() const { return used_; }
-    void write(std::FILE* out) const { std::fwrite(line_.data(), 1, used_, out); }
 
 private:
-    std::array<char, line_room> line_;  // only the first used_ bytes are written out
+    char* line_;
+    std::size_t used_ = 0;
+};
+
+// Lays out one report line at line; returns its length.
+std::size_t build_row(char* line, std::string_view name, std::string_view suffix,
+                      std::uint64_t packets, std::uint64_t bytes, double percent) {
+    line_builder row(line);
+    row.put("\t");
+    const std::size_t label_start = row.size();
+    row.put(name, label_capacity);
+    row.put(" ", label_capacity - (row.size() - label_start));
+    row.put(suffix, label_capacity - (row.size() - label_start));
+    row.pad(label_start, label_column_width);
+
+    const std::size_t packets_start = row.size();
+    row.put_number(packets, count_room);
+    row.pad(packets_start, count_width);
+    const std::size_t bytes_start = row.size();
+    row.put_number(bytes, count_room);
+    row.pad(bytes_start, count_width);
+    const std::size_t percent_start = row.size();
+    row.put_number(percent, percent_room, std::chars_format::fixed, 4);
+    row.pad(percent_start, percent_width);
+    row.put(" %\n");
+    return row.size();
+}
+
+// Lines gathered and written in large blocks: one locked stdio call per
+// line is a large share of printing a million of them.
+class line_batch {
+public:
+    explicit line_batch(std::FILE* out) : out_(out) {}
+    line_batch(const line_batch&) = delete;
+    line_batch& operator=(const line_batch&) = delete;
+    ~line_batch() { flush(); }
+
+    void add(std::string_view name, std::string_view suffix, std::uint64_t packets,
+             std::uint64_t bytes, double percent) {
+        if (buffer_.size() - used_ < line_room) {
+            flush();
+        }
+        used_ += build_row(buffer_.data() + used_, name, suffix, packets, bytes, percent);
+    }
+
+    void flush() {
+        std::fwrite(buffer_.data(), 1, used_, out_);
+        used_ = 0;
+    }
+
+private:
+    std::FILE* out_;
+    std::vector<char> buffer_ = std::vector<char>(std::size_t{1} << 16);
     std::size_t used_ = 0;
 };
 
@@ -67,25 +122,9 @@ double row_percent(std::uint64_t bytes, std::uint64_t total_bytes) {
 
 void print_row(std::string_view name, std::string_view suffix, std::uint64_t packets,
                std::uint64_t bytes, double percent, std::FILE* out) {
-    line_builder line;
-    line.put("\t");
-    const std::size_t label_start = line.size();
-    line.put(name, label_capacity);
-    line.put(" ", label_capacity - (line.size() - label_start));
-    line.put(suffix, label_capacity - (line.size() - label_start));
-    line.pad(label_start, label_column_width);
-
-    const std::size_t packets_start = line.size();
-    line.put_number(packets, count_room);
-    line.pad(packets_start, count_width);
-    const std::size_t bytes_start = line.size();
-    line.put_number(bytes, count_room);
-    line.pad(bytes_start, count_width);
-    const std::size_t percent_start = line.size();
-    line.put_number(percent, percent_room, std::chars_format::fixed, 4);
-    line.pad(percent_start, percent_width);
-    line.put(" %\n");
-    line.write(out);
+    std::array<char, line_room> line;
+    std::fwrite(line.data(), 1, build_row(line.data(), name, suffix, packets, bytes, percent),
+                out);
 }
 
 void print_rows(std::uint32_t kind, std::uint32_t count, std::span<const report_row> rows,
@@ -94,6 +133,7 @@ void print_rows(std::uint32_t kind, std::uint32_t count, std::span<const report_
     const std::size_t host_width =
         current_settings.direction_split ? host_name_width_split : host_name_width;
     std::array<char, label_text_size> text{};
+    line_batch lines(out);
     for (const report_row& row : rows.first(std::min<std::size_t>(count, rows.size()))) {
         const std::uint32_t value = row.key.value;
         std::string_view name;
@@ -116,6 +156,6 @@ void print_rows(std::uint32_t kind, std::uint32_t count, std::span<const report_
             break;
         default: return;  // not a kind the tables hold
         }
-        print_row(name, suffix, row.packets, row.bytes, row_percent(row.bytes, total_bytes), out);
+        lines.add(name, suffix, row.packets, row.bytes, row_percent(row.bytes, total_bytes));
     }
 }

@@ -1,0 +1,80 @@
+#include "report/row_sort.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <utility>
+
+#include "report/report.h"
+
+namespace {
+
+// Below this many rows a comparison sort beats another counting pass.
+constexpr std::size_t small_run = 48;
+
+void sort_small(std::span<report_row> rows) {
+    std::sort(rows.begin(), rows.end(),
+              [](const report_row& a, const report_row& b) { return compare_rows(a, b) < 0; });
+}
+
+// Byte digit of the bytes at shift, numbered so that larger digits come
+// first.
+std::size_t bucket(const report_row& row, unsigned shift) {
+    return 255 - ((row.bytes >> shift) & 0xffu);
+}
+
+// Most significant digit first, in place: each row is swapped straight into
+// the bucket of its digit, then every bucket is sorted by the next digit.
+void sort_from_digit(std::span<report_row> rows, unsigned shift) {
+    if (rows.size() < small_run) {
+        sort_small(rows);
+        return;
+    }
+    std::array<std::size_t, 256> counts{};
+    for (const report_row& row : rows) {
+        ++counts[bucket(row, shift)];
+    }
+    std::array<std::size_t, 256> heads;
+    std::array<std::size_t, 256> ends;
+    std::size_t start = 0;
+    for (std::size_t b = 0; b < counts.size(); ++b) {
+        heads[b] = start;
+        start += counts[b];
+        ends[b] = start;
+    }
+    for (std::size_t b = 0; b < counts.size(); ++b) {
+        while (heads[b] < ends[b]) {
+            report_row moving = rows[heads[b]];
+            std::size_t home = bucket(moving, shift);
+            while (home != b) {
+                std::swap(moving, rows[heads[home]++]);
+                home = bucket(moving, shift);
+            }
+            rows[heads[b]++] = moving;
+        }
+    }
+    if (shift == 0) {
+        return;
+    }
+    start = 0;
+    for (const std::size_t count : counts) {
+        if (count > 1) {
+            sort_from_digit(rows.subspan(start, count), shift - 8);
+        }
+        start += count;
+    }
+}
+
+}  // namespace
+
+void sort_by_bytes(std::span<report_row> rows) {
+    std::uint64_t largest = 0;
+    for (const report_row& row : rows) {
+        largest = std::max(largest, row.bytes);
+    }
+    // Digits above the largest count are 0 in every row and sort nothing.
+    const auto bits = static_cast<unsigned>(std::bit_width(largest));
+    const unsigned top_shift = bits <= 8 ? 0 : (bits - 1) / 8 * 8;
+    sort_from_digit(rows, top_shift);
+}

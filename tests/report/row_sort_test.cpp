@@ -1,0 +1,124 @@
+// The report's order of rows, largest byte count first, over the spreads of
+// byte counts that decide how many digits the sort looks at, and lines
+// printed in blocks the same as printed one by one.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "program_state.h"
+#include "report/row_format.h"
+#include "report/row_sort.h"
+#include "report_text.h"
+
+namespace {
+
+struct spread_case {
+    const char* what;
+    std::size_t rows;
+    std::uint64_t largest;  // byte counts drawn from 0 to this
+};
+
+std::vector<report_row> random_rows(const spread_case& spread, std::mt19937_64& random) {
+    std::uniform_int_distribution<std::uint64_t> bytes(0, spread.largest);
+    std::vector<report_row> rows(spread.rows);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        rows[i] = report_row{table_key{static_cast<std::uint32_t>(i + 1), 0}, bytes(random), i};
+    }
+    return rows;
+}
+
+// Sorted means: bytes never increase, and every row is still there with its
+// own key and packets.
+void expect_sorted_permutation(std::vector<report_row> before, const std::vector<report_row>& after,
+                               const char* what) {
+    ASSERT_EQ(before.size(), after.size()) << what;
+    for (std::size_t i = 1; i < after.size(); ++i) {
+        ASSERT_GE(after[i - 1].bytes, after[i].bytes) << what << " at row " << i;
+    }
+    std::vector<report_row> restored = after;
+    const auto by_key = [](const report_row& a, const report_row& b) {
+        return a.key.value < b.key.value;
+    };
+    std::sort(restored.begin(), restored.end(), by_key);
+    std::sort(before.begin(), before.end(), by_key);
+    for (std::size_t i = 0; i < before.size(); ++i) {
+        ASSERT_EQ(restored[i].key.value, before[i].key.value) << what;
+        ASSERT_EQ(restored[i].bytes, before[i].bytes) << what;
+        ASSERT_EQ(restored[i].packets, before[i].packets) << what;
+    }
+}
+
+TEST(SortByBytes, LargestFirstOverEverySpreadOfCounts) {
+    const std::vector<spread_case> cases = {
+        {"no rows", 0, 0},
+        {"one row", 1, 5},
+        {"just below the comparison sort's reach", 47, 1000},
+        {"just at it", 48, 1000},
+        {"all equal", 5000, 0},
+        {"one digit of values, many ties", 20000, 255},
+        {"two digits", 20000, 65535},
+        {"counts a report of a wide capture has", 100000, 40000},
+        {"the whole 64 bits", 50000, ~std::uint64_t{0}},
+        {"a digit boundary plus one bit", 20000, 511},
+    };
+    std::mt19937_64 random(3);
+    for (const spread_case& spread : cases) {
+        std::vector<report_row> rows = random_rows(spread, random);
+        const std::vector<report_row> before = rows;
+        sort_by_bytes(rows);
+        expect_sorted_permutation(before, rows, spread.what);
+    }
+}
+
+TEST(SortByBytes, FewLargeRowsAmongManySmallOnes) {
+    // One bucket of the first digit takes nearly every row.
+    std::mt19937_64 random(9);
+    std::vector<report_row> rows = random_rows({"small", 30000, 300}, random);
+    rows[17].bytes = std::uint64_t{1} << 40;
+    rows[29000].bytes = (std::uint64_t{1} << 40) + 1;
+    rows[5].bytes = std::uint64_t{1} << 33;
+    const std::vector<report_row> before = rows;
+    sort_by_bytes(rows);
+    expect_sorted_permutation(before, rows, "few large rows");
+    EXPECT_EQ(rows[0].key.value, 29001u);
+    EXPECT_EQ(rows[1].key.value, 18u);
+    EXPECT_EQ(rows[2].key.value, 6u);
+}
+
+// Far more lines than one block of output holds, with labels long enough
+// to land a line across a block's end.
+TEST(PrintRowsInBlocks, SameTextAsLineByLine) {
+    reset_program_state();
+    current_settings.no_resolve = true;
+    current_settings.direction_split = true;
+    std::vector<report_row> rows;
+    for (std::uint32_t i = 0; i < 6000; ++i) {
+        rows.push_back(report_row{table_key{i * 2654435761u | 1u, static_cast<std::int8_t>(i % 2)},
+                                  std::uint64_t{i} * 977, i + 1});
+    }
+    const std::uint64_t total = 6000ull * 977 * 3;
+    const std::string blocks = report_test::written_by([&](std::FILE* out) {
+        print_rows(stat_host, static_cast<std::uint32_t>(rows.size()), rows, total, out);
+    });
+    std::string lines;
+    for (const report_row& row : rows) {
+        const std::uint32_t value = row.key.value;
+        const std::string dotted = std::to_string(value & 0xffu) + "." +
+                                   std::to_string(value >> 8 & 0xffu) + "." +
+                                   std::to_string(value >> 16 & 0xffu) + "." +
+                                   std::to_string(value >> 24);
+        lines += report_test::written_by([&](std::FILE* out) {
+            print_row(dotted, row.key.direction == 0 ? "> " : "< ", row.packets, row.bytes,
+                      row_percent(row.bytes, total), out);
+        });
+    }
+    EXPECT_GT(blocks.size(), std::size_t{1} << 17);
+    EXPECT_EQ(blocks, lines);
+    reset_program_state();
+}
+
+}  // namespace
