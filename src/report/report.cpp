@@ -8,26 +8,12 @@
 #include "report/row_format.h"
 #include "report/row_sort.h"
 
-namespace {
-
-std::size_t count_entries(stat_table& table) {
-    std::size_t count = 0;
-    table_key key{};
-    table_counters counters{};
-    while (next_entry(table, key, counters) == 0) {
-        ++count;
-    }
-    return count;
-}
-
-}  // namespace
-
 int collect_rows(stat_table& table, std::vector<report_row>& rows) {
     rows.clear();
-    // Counting first sizes the array once: a table of millions of entries
-    // is neither copied over and over nor left with spare room.
+    // Sized once up front: a table of millions of entries is neither
+    // copied over and over nor left with spare room.
     try {
-        rows.reserve(count_entries(table));
+        rows.reserve(entry_count(table));
     } catch (const std::bad_alloc&) {
         // Rows are then added while memory lasts.
     }

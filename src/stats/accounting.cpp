@@ -96,12 +96,15 @@ void count_one_sided(stat_table& table, std::uint32_t value, std::uint32_t lengt
 void count_two_sided(stat_table& table, std::uint32_t source, std::uint32_t destination,
                      std::uint32_t length) {
     const bool split = current_settings.direction_split;
+    const table_key destination_key{destination, static_cast<std::int8_t>(split ? 1 : 0)};
+    if (table.db) {
+        table.db->prefetch(destination_key);
+    }
     if (source != 0) {
         count_into(table, table_key{source, 0}, length);
     }
     if (destination != 0 && (destination != source || split)) {
-        count_into(table, table_key{destination, static_cast<std::int8_t>(split ? 1 : 0)},
-                   length);
+        count_into(table, destination_key, length);
     }
 }
 

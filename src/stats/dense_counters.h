@@ -22,11 +22,16 @@ public:
     const table_counters& at(std::size_t slot) const { return counters_[slot]; }
     void store(std::size_t slot, const table_counters& counters) { counters_[slot] = counters; }
 
+    void prefetch(std::size_t slot) const { __builtin_prefetch(&counters_[slot], 1); }
+
     void add(std::size_t slot, std::uint32_t length) {
         table_counters& counters = counters_[slot];
         counters.bytes += length;
         ++counters.packets;
     }
+
+    // How many slots hold an entry.
+    std::size_t held() const;
 
     // The first slot at or after from that holds an entry; slots() if none.
     std::size_t next_held(std::size_t from) const;

@@ -30,11 +30,27 @@ public:
     int store(const table_key& key, const table_counters& counters);
     int next(table_key& key, table_counters& counters);
 
+    // How many entries a walk would yield.
+    std::size_t size() {
+        sparse_.settle();
+        return dense_.held() + sparse_.size();
+    }
+
     // Adds one packet of length bytes under key: 0, or -1 with errno set.
     int count(const table_key& key, std::uint32_t length) {
         return route(
             key, [&](std::size_t slot) { dense_.add(slot, length); },
             [&](std::uint64_t ordered) { return sparse_.add(ordered, length); });
+    }
+
+    // Starts loading the direct slot of key, if it has one, so that the
+    // cache misses of a packet's two sides overlap instead of following
+    // each other.
+    void prefetch(const table_key& key) const {
+        std::size_t slot;
+        if (dense_slot(key, slot)) {
+            dense_.prefetch(slot);
+        }
     }
 
 private:

@@ -50,7 +50,12 @@ public:
     // The entry with the smallest key greater than key, or null.
     const sparse_entry* next_after(std::uint64_t key);
 
+    // Entries, not counting those still pending in the log.
     std::size_t size() const { return count_; }
+
+    // Merges every pending count into the entries; false when the table
+    // breaks on it.
+    bool settle() { return log_.size() == 0 || merge_log(); }
 
     // True once the index or the array failed to grow: the table can no
     // longer be read or changed reliably.

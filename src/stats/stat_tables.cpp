@@ -104,6 +104,8 @@ int next_entry(stat_table& table, table_key& key, table_counters& counters) {
     return table.db ? table.db->next(key, counters) : refuse_closed();
 }
 
+std::size_t entry_count(stat_table& table) { return table.db ? table.db->size() : 0; }
+
 void end_on_table_error(const char* message) {
     std::perror(message);
     std::exit(1);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string_view>
@@ -72,6 +73,9 @@ int add_entry(stat_table& table, const table_key& key, const table_counters& cou
 // The entry after key in key order, or the first one for a key of value 0.
 // Without direction_split every entry comes back with direction 0.
 int next_entry(stat_table& table, table_key& key, table_counters& counters);
+
+// How many entries a walk of the table yields; 0 for a closed table.
+std::size_t entry_count(stat_table& table);
 
 // Adds the packet's wire length and one packet to the entry of key; a table
 // error is fatal and ends the process with status 1.

@@ -170,6 +170,15 @@ TEST_P(wide_table_test, directions_of_one_value_split_or_meet) {
     }
 }
 
+TEST_P(wide_table_test, entry_count_includes_counts_still_pending) {
+    count_random(distinct_values);
+    EXPECT_EQ(entry_count(host()), expected_.size());
+    EXPECT_EQ(entry_count(stat_tables[0]), 0u) << "nothing counted under Total";
+    count(table_key{5, 0}, 1);  // a new key arriving after the count
+    EXPECT_EQ(entry_count(host()), expected_.size());
+    expect_walk_matches();
+}
+
 INSTANTIATE_TEST_SUITE_P(direction_modes, wide_table_test, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& info) {
                              return info.param ? "split" : "merged";
