@@ -129,9 +129,15 @@ TEST_P(wide_table_test, counting_after_a_walk_merges_into_the_walked_entries) {
 
 TEST_P(wide_table_test, byte_totals_in_the_log_carry_past_32_bits) {
     count_random(distinct_values);
+    // Lengths beyond what a log record holds, and the largest it holds,
+    // many times over.
     const table_key heavy{0xfffffff1u, 1};
-    for (int i = 0; i < 5; ++i) {
-        count(heavy, 0xfffffff0u);
+    const table_key logged{0xfffffff3u, 0};
+    for (int i = 0; i < 300; ++i) {
+        if (i < 5) {
+            count(heavy, 0xfffffff0u);
+        }
+        count(logged, 0xffffffu);
     }
     count_random(distinct_values);
     // A stored count near the top of 64 bits keeps adding exactly.
@@ -140,6 +146,7 @@ TEST_P(wide_table_test, byte_totals_in_the_log_carry_past_32_bits) {
     expected_[expected_key(stored)] = table_counters{std::uint64_t{1} << 40, 1};
     count(stored, 0xffffffffu);
     expect_found(heavy);
+    expect_found(logged);
     expect_found(stored);
     expect_walk_matches();
 }
