@@ -206,24 +206,11 @@ INSTANTIATE_TEST_SUITE_P(
                     [](auto& p, auto f) { write_image(p, pcapng_image(f, true)); }}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Writing into a pipe whose reader has gone must fail with EPIPE rather
-// than kill the test.
-class ignore_sigpipe {
-public:
-    ignore_sigpipe() : previous_(std::signal(SIGPIPE, SIG_IGN)) {}
-    ~ignore_sigpipe() { std::signal(SIGPIPE, previous_); }
-    ignore_sigpipe(const ignore_sigpipe&) = delete;
-    ignore_sigpipe& operator=(const ignore_sigpipe&) = delete;
-
-private:
-    void (*previous_)(int);
-};
-
 // Feeds a named pipe from a thread for as long as the reader reads.
 source_run read_through_fifo(const twtest::temp_dir& dir, const std::vector<std::uint8_t>& image) {
     const std::string fifo = dir.file("pipe");
     EXPECT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    ignore_sigpipe guard;
+    const twtest::sigpipe_ignored guard;
     std::thread writer([&] {
         const int fd = open(fifo.c_str(), O_WRONLY);
         for (std::size_t sent = 0; fd >= 0 && sent < image.size();) {
@@ -263,7 +250,7 @@ std::string as_text(const std::vector<std::uint8_t>& bytes) {
 }
 
 TEST(PipesAndStandardInput, DashReadsStandardInputThroughLibpcap) {
-    ignore_sigpipe guard;
+    const twtest::sigpipe_ignored guard;
     const auto frames = twtest::mixed_ethernet_frames();
     twtest::run_options pcap_input;
     pcap_input.input = as_text(pcap_image(frames, false, false));

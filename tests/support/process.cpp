@@ -44,6 +44,9 @@ int poll_timeout(bool has_deadline, std::chrono::steady_clock::time_point deadli
 
 std::string tallywire_path() { return TALLYWIRE_BINARY; }
 
+sigpipe_ignored::sigpipe_ignored() : previous_(std::signal(SIGPIPE, SIG_IGN)) {}
+sigpipe_ignored::~sigpipe_ignored() { std::signal(SIGPIPE, previous_); }
+
 run_result run_program(const std::string& program, const std::vector<std::string>& args,
                        const run_options& options) {
     int in_pipe[2], out_pipe[2], err_pipe[2];
@@ -73,6 +76,7 @@ run_result run_program(const std::string& program, const std::vector<std::string
         execv(program.c_str(), argv.data());
         _exit(127);
     }
+    const sigpipe_ignored feeding_may_fail;  // the parent's only: the child keeps SIGPIPE
     close(in_pipe[0]);
     close(out_pipe[1]);
     close(err_pipe[1]);

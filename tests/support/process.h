@@ -31,6 +31,19 @@ run_result run_tallywire(const std::vector<std::string>& args, const run_options
 
 std::string tallywire_path();
 
+// Ignores SIGPIPE while it lives, so that writing into a pipe whose reader
+// has gone fails with EPIPE instead of killing the test program.
+class sigpipe_ignored {
+public:
+    sigpipe_ignored();
+    ~sigpipe_ignored();
+    sigpipe_ignored(const sigpipe_ignored&) = delete;
+    sigpipe_ignored& operator=(const sigpipe_ignored&) = delete;
+
+private:
+    void (*previous_)(int);
+};
+
 // A fresh folder under the system's temporary folder, removed with its
 // contents when the object goes.
 class temp_dir {
