@@ -26,6 +26,15 @@ void page_region::release() noexcept {
     }
 }
 
+void page_region::discard_after(std::size_t bytes) noexcept {
+    const std::size_t page = page_size();
+    const std::size_t kept = bytes > size_ ? size_ : (bytes + page - 1) / page * page;
+    if (kept < size_) {
+        // Only advice: pages that stay resident cost memory, not correctness.
+        madvise(base_ + kept, size_ - kept, MADV_DONTNEED);
+    }
+}
+
 bool page_region::resize(std::size_t bytes) {
     const std::size_t page = page_size();
     if (bytes > static_cast<std::size_t>(-1) - page) {

@@ -158,33 +158,23 @@ int sparse_counters::log_count(std::uint64_t key, std::uint32_t length) {
 
 bool sparse_counters::merge_log() {
     const std::span<const logged_count> counts = log_.sort();
-    // First how many keys are new, so that the merge can run from the back
-    // of the grown array without overwriting an entry it has yet to move.
-    const sparse_entry* const old_entries = entries_.first(count_).data();
-    const std::size_t old_count = count_;
-    std::size_t fresh = 0;
-    std::size_t at = 0;
-    std::uint64_t previous = ~std::uint64_t{0};
-    for (const logged_count& count : counts) {
-        const std::uint64_t key = count.key();
-        if (key == previous) {
-            continue;
-        }
-        previous = key;
-        while (at < old_count && old_entries[at].key < key) {
-            ++at;
-        }
-        fresh += at == old_count || old_entries[at].key != key;
+    // The merge runs from the back of room for every logged key being new,
+    // so that it never overwrites an entry it has yet to move; the keys that
+    // were not new leave a gap at the front, closed by one sequential move.
+    // Counting the new keys exactly instead would cost a branchy pass over
+    // all the entries before every merge.
+    std::size_t distinct = counts.empty() ? 0 : 1;
+    for (std::size_t i = 1; i < counts.size(); ++i) {
+        distinct += counts[i].key() != counts[i - 1].key();
     }
-    const std::size_t merged = count_ + fresh;
-    if (merged > entries_.capacity() &&
-        !entries_.resize(std::max(merged, entries_.capacity() * 2))) {
+    const std::size_t top = count_ + distinct;
+    if (top > entries_.capacity() && !entries_.resize(std::max(top, entries_.capacity() * 2))) {
         broken_ = true;
         return false;
     }
-    sparse_entry* const entries = entries_.first(merged).data();
-    std::size_t write = merged;
-    std::size_t old = old_count;
+    sparse_entry* const entries = entries_.first(top).data();
+    std::size_t write = top;
+    std::size_t old = count_;
     for (std::size_t i = counts.size(); i != 0;) {
         const std::uint64_t key = counts[i - 1].key();
         table_counters sum{};
@@ -202,7 +192,13 @@ bool sparse_counters::merge_log() {
         }
         entries[--write] = sparse_entry{key, sum};
     }
-    count_ = merged;
+    // Entries below the last one moved are still in place: the gap lies
+    // between them and the merged ones.
+    const std::size_t gap = write - old;
+    if (gap != 0) {
+        std::copy(entries + write, entries + top, entries + old);
+    }
+    count_ = top - gap;
     cursor_ = 0;
     log_.clear();
     return true;
@@ -239,9 +235,10 @@ void sparse_counters::sort_for_walk() {
     if (log_.size() != 0 && !merge_log()) {
         return;
     }
-    // The report is about to copy out every entry: the log's memory serves
-    // better there.
+    // The report is about to copy out every entry: the log's memory, and
+    // that of the room the merges left past the entries, serve better there.
     log_.release();
+    entries_.discard_after(count_);
 }
 
 const sparse_entry* sparse_counters::next_after(std::uint64_t key) {
