@@ -8,7 +8,7 @@
 #include "report/row_format.h"
 #include "report/row_sort.h"
 
-int collect_rows(stat_table& table, report_rows& rows) {
+int collect_rows(stat_table& table, std::vector<report_row>& rows) {
     rows.clear();
     // Sized once up front: a table of millions of entries is neither
     // copied over and over nor left with spare room.
@@ -41,7 +41,7 @@ std::size_t line_count(std::size_t rows, std::int32_t max_lines) {
 }
 
 // Only the rows that will be printed need to be in order.
-void sort_largest_first(report_rows& rows, std::size_t lines) {
+void sort_largest_first(std::vector<report_row>& rows, std::size_t lines) {
     const auto by_bytes = [](const report_row& a, const report_row& b) {
         return compare_rows(a, b) < 0;
     };
@@ -66,7 +66,7 @@ int finish_output() {
 }  // namespace
 
 int print_report() {
-    report_rows rows;
+    std::vector<report_row> rows;
     if (stat_tables.empty() || collect_rows(stat_tables.front(), rows) == 0) {
         std::fputs("No packets processed.\n", stderr);
         return 0;

@@ -2,11 +2,7 @@
 
 #include <vector>
 
-#include "stats/large_page_allocator.h"
 #include "stats/stat_tables.h"
-
-// Rows of a table as the report gathers and sorts them.
-using report_rows = std::vector<report_row, large_page_allocator<report_row>>;
 
 // Walks, sorts, limits and prints every table on standard output: a heading
 // per kind, Total first, each followed by its rows, largest byte count first.
@@ -18,7 +14,7 @@ int print_report();
 // Replaces rows with every entry of the table, in key order; returns the
 // count. A table failure or a lack of memory ends the walk with the rows
 // gathered so far.
-int collect_rows(stat_table& table, report_rows& rows);
+int collect_rows(stat_table& table, std::vector<report_row>& rows);
 
 // For sorting, largest byte count first: -1 when a has more bytes than b, 1
 // when fewer, 0 when as many. Nothing else is compared, so ties keep no

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "stats/count_log.h"
-#include "stats/large_page_allocator.h"
+#include "stats/index_allocator.h"
 #include "stats/page_region.h"
 #include "stats/stat_tables.h"
 
@@ -82,7 +82,7 @@ private:
         bool operator()(probe wanted, position at) const { return (*this)(at, wanted); }
     };
     using position_index =
-        absl::flat_hash_set<position, position_hash, position_equal, large_page_allocator<position>>;
+        absl::flat_hash_set<position, position_hash, position_equal, index_allocator<position>>;
 
     // Whether counts go to the log rather than to a lookup.
     bool logging() const { return !index_ && count_ >= log_from; }

@@ -5,20 +5,18 @@
 #include <cstddef>
 #include <new>
 
-// The allocator of large arrays: a table's hash index and the report's
-// rows. A large block gets its own mapping with large pages advised, which
-// spares most of the address translation misses of an index looked up at
-// random all over, and most of the page faults of a million rows written
-// once (one per 2 MiB instead of one per 4 KiB); small ones come from the
-// heap.
+// The allocator of a table's hash index. A large index is looked up at
+// random all over, so it gets its own mapping with large pages advised,
+// which spares most of the address translation misses; small ones come from
+// the heap.
 template <class T>
-class large_page_allocator {
+class index_allocator {
 public:
     using value_type = T;
 
-    large_page_allocator() = default;
+    index_allocator() = default;
     template <class U>
-    large_page_allocator(const large_page_allocator<U>&) noexcept {}
+    index_allocator(const index_allocator<U>&) noexcept {}
 
     T* allocate(std::size_t count) {
         const std::size_t bytes = count * sizeof(T);
@@ -47,7 +45,7 @@ public:
     }
 
     template <class U>
-    bool operator==(const large_page_allocator<U>&) const noexcept {
+    bool operator==(const index_allocator<U>&) const noexcept {
         return true;
     }
 
