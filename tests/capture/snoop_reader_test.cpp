@@ -195,23 +195,9 @@ TEST_F(SnoopReader, FramesBeforeADamagedRecordReachTheSink) {
 // the sizes that next_piece gives in turn.
 snoop_run read_through_fifo(const twtest::temp_dir& dir, const std::vector<std::uint8_t>& image,
                             const std::function<std::size_t()>& next_piece) {
-    const std::string fifo = dir.file("fifo");
-    EXPECT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    std::thread writer([&] {
-        const int fd = open(fifo.c_str(), O_WRONLY);
-        for (std::size_t sent = 0; fd >= 0 && sent < image.size();) {
-            const std::size_t n = std::min(next_piece(), image.size() - sent);
-            if (write(fd, image.data() + sent, n) != static_cast<ssize_t>(n)) {
-                break;
-            }
-            sent += n;
-            std::this_thread::yield();
-        }
-        close(fd);
-    });
-    snoop_run run = read_snoop(fifo);
-    writer.join();
-    return run;
+    return twtest::read_through_fifo(
+        dir.file("fifo"), image, [](const std::string& fifo) { return read_snoop(fifo); },
+        next_piece);
 }
 
 // A source that hands over a few bytes per read, as a pipe-backed device

@@ -208,23 +208,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Feeds a named pipe from a thread for as long as the reader reads.
 source_run read_through_fifo(const twtest::temp_dir& dir, const std::vector<std::uint8_t>& image) {
-    const std::string fifo = dir.file("pipe");
-    EXPECT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const twtest::sigpipe_ignored guard;
-    std::thread writer([&] {
-        const int fd = open(fifo.c_str(), O_WRONLY);
-        for (std::size_t sent = 0; fd >= 0 && sent < image.size();) {
-            const ssize_t n = write(fd, image.data() + sent, image.size() - sent);
-            if (n <= 0) {
-                break;
-            }
-            sent += static_cast<std::size_t>(n);
-        }
-        close(fd);
-    });
-    source_run run = select_and_read(fifo);
-    writer.join();
-    return run;
+    return twtest::read_through_fifo(dir.file("pipe"), image,
+                                     [](const std::string& fifo) { return select_and_read(fifo); });
 }
 
 TEST(PipesAndStandardInput, APipeGoesToLibpcapUnprobed) {

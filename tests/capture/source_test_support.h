@@ -4,15 +4,24 @@
 // record it is handed, so that two sources can be compared frame by frame,
 // and a set of Ethernet frames that touches every branch of the decoder.
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <ostream>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "capture/packet_record.h"
 #include "gen/capture_writer.h"
 #include "gen/frame_builder.h"
+#include "support/process.h"
 
 namespace twtest {
 
@@ -98,6 +107,34 @@ inline std::vector<twgen::frame> mixed_ethernet_frames() {
     add(ethernet(a, b, ethertype_ipv4, ipv4(h1, h2, ip_udp, udp(9, 9, 40000))), 0);
     add(ethernet(b, a, ethertype_ipv4, ipv4(h2, h1, ip_tcp, tcp(443, 50000, 3))), 1400);
     return frames;
+}
+
+// Makes a named pipe at fifo and feeds it the image from a thread while
+// read(fifo) reads it, in pieces of the sizes next_piece gives in turn (as
+// much as the pipe takes when it is empty). A reader that stops early ends
+// the feeding with EPIPE, not with SIGPIPE.
+template <class Reader>
+auto read_through_fifo(const std::string& fifo, const std::vector<std::uint8_t>& image,
+                       Reader read, const std::function<std::size_t()>& next_piece = {}) {
+    EXPECT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const sigpipe_ignored guard;
+    std::thread writer([&] {
+        const int fd = open(fifo.c_str(), O_WRONLY);
+        for (std::size_t sent = 0; fd >= 0 && sent < image.size();) {
+            const std::size_t left = image.size() - sent;
+            const std::size_t piece = next_piece ? std::min(next_piece(), left) : left;
+            const ssize_t n = write(fd, image.data() + sent, piece);
+            if (n <= 0) {
+                break;
+            }
+            sent += static_cast<std::size_t>(n);
+            std::this_thread::yield();
+        }
+        close(fd);
+    });
+    auto run = read(fifo);
+    writer.join();
+    return run;
 }
 
 }  // namespace twtest
