@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <system_error>
 #include <vector>
@@ -55,9 +56,65 @@ public:
         }
     }
 
+    // The share with four decimals, as "%.4f" rounds it: the exact binary
+    // value, halves to even. Every share of a real report takes the integer
+    // path; anything else (negative, huge, not a number) goes to to_chars.
+    void put_percent(double percent) {
+        std::uint64_t scaled;
+        if (used_ + percent_fast_room <= line_room && scale_percent(percent, scaled)) {
+            const std::uint64_t units = scaled / 10000;
+            auto fraction = static_cast<unsigned>(scaled % 10000);
+            put_number(units, count_room);
+            char* const at = line_ + used_;
+            at[0] = '.';
+            for (int digit = 4; digit > 0; --digit) {
+                at[digit] = static_cast<char>('0' + fraction % 10);
+                fraction /= 10;
+            }
+            used_ += 5;
+            return;
+        }
+        put_number(percent, percent_room, std::chars_format::fixed, 4);
+    }
+
     std::size_t size() const { return used_; }
 
 private:
+    // Room the integer path needs: a 2^32 share has ten digits.
+    static constexpr std::size_t percent_fast_room = 16;
+
+    // percent times 10,000, rounded as printf rounds, for a percent from 0
+    // up to 2^32; false outside that range.
+    static bool scale_percent(double percent, std::uint64_t& scaled) {
+        const auto bits = std::bit_cast<std::uint64_t>(percent);
+        const auto exponent = static_cast<int>((bits >> 52) & 0x7ff);
+        if ((bits >> 63) != 0 || exponent == 0x7ff || exponent >= 1023 + 32) {
+            return false;
+        }
+        if (exponent == 0) {  // zero or subnormal: far below half a unit
+            scaled = 0;
+            return true;
+        }
+        // percent is mantissa * 2^-shift exactly, and percent * 10,000 is
+        // mantissa * 625 * 2^-(shift - 4); mantissa * 625 fits 63 bits.
+        const std::uint64_t mantissa = (bits & ((std::uint64_t{1} << 52) - 1)) |
+                                       (std::uint64_t{1} << 52);
+        const int shift = 1075 - exponent - 4;  // at least 17 here
+        const std::uint64_t product = mantissa * 625;
+        if (shift >= 64) {  // product < 2^63 <= half a unit
+            scaled = 0;
+            return true;
+        }
+        const std::uint64_t unit = std::uint64_t{1} << shift;
+        const std::uint64_t rest = product & (unit - 1);
+        const std::uint64_t half = unit >> 1;
+        scaled = product >> shift;
+        if (rest > half || (rest == half && (scaled & 1) != 0)) {
+            ++scaled;
+        }
+        return true;
+    }
+
     char* line_;
     std::size_t used_ = 0;
 };
@@ -80,7 +137,7 @@ std::size_t build_row(char* line, std::string_view name, std::string_view suffix
     row.put_number(bytes, count_room);
     row.pad(bytes_start, count_width);
     const std::size_t percent_start = row.size();
-    row.put_number(percent, percent_room, std::chars_format::fixed, 4);
+    row.put_percent(percent);
     row.pad(percent_start, percent_width);
     row.put(" %\n");
     return row.size();

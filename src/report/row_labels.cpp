@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cstdio>
 
 #include "program_state.h"
@@ -44,20 +43,43 @@ std::string_view bounded_copy(std::span<char> text, std::string_view source) {
     return {text.data(), length};
 }
 
+// "0" to "255", so that an address takes four short copies rather than four
+// number conversions.
+struct octet_text {
+    std::array<char, 3> digits;
+    std::size_t size;
+};
+
+constexpr std::array<octet_text, 256> octet_texts = [] {
+    std::array<octet_text, 256> texts{};
+    for (unsigned value = 0; value < 256; ++value) {
+        octet_text& text = texts[value];
+        if (value >= 100) {
+            text.digits[text.size++] = static_cast<char>('0' + value / 100);
+        }
+        if (value >= 10) {
+            text.digits[text.size++] = static_cast<char>('0' + value / 10 % 10);
+        }
+        text.digits[text.size++] = static_cast<char>('0' + value % 10);
+    }
+    return texts;
+}();
+
 // The dotted-decimal form that inet_ntoa gives, written straight into the
 // caller's buffer: a report of a million hosts formats a million of them.
 std::string_view dotted_address(in_addr address, std::span<char> text) {
     std::array<char, 16> dotted{};  // "255.255.255.255" and its zero
     const auto* bytes = reinterpret_cast<const unsigned char*>(&address.s_addr);
-    char* at = dotted.data();
-    char* const end = dotted.data() + dotted.size();
+    std::size_t length = 0;
     for (int i = 0; i < 4; ++i) {
         if (i > 0) {
-            *at++ = '.';
+            dotted[length++] = '.';
         }
-        at = std::to_chars(at, end, static_cast<unsigned>(bytes[i])).ptr;
+        const octet_text& octet = octet_texts[bytes[i]];
+        std::copy_n(octet.digits.data(), octet.size, dotted.data() + length);
+        length += octet.size;
     }
-    return bounded_copy(text, {dotted.data(), static_cast<std::size_t>(at - dotted.data())});
+    return bounded_copy(text, {dotted.data(), length});
 }
 
 const char* ethernet_label(std::uint32_t network_class) {

@@ -66,7 +66,11 @@ TEST(PrintRow, SameTextAsThePrintfFormat) {
         {std::string(24, 'h'), ""}, {std::string(24, 'h'), "< "}, {std::string(40, 'h'), ""}};
     const double zero = 0.0;
     std::vector<double> percents = {0.0,  100.0, 99.99995, 0.00005, 0.00015, 12.5,
-                                    1e-300, 1e300, zero / zero, -(zero / zero), 1.0 / zero};
+                                    1e-300, 1e300, zero / zero, -(zero / zero), 1.0 / zero,
+                                    // exact halves of the last place round to even
+                                    0.03125, 0.09375, 0.15625, 4294967295.03125,
+                                    std::nextafter(0.03125, 1.0), std::nextafter(0.03125, 0.0),
+                                    -0.0, -12.5, 5e-324, 4294967296.0, 1e-5, 0.99999995};
     for (int i = 0; i < 2000; ++i) {
         const std::uint64_t total = random() >> (random() % 64);
         const std::uint64_t bytes = total == 0 ? 0 : random() % total;
