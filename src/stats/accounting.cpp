@@ -97,9 +97,6 @@ void count_two_sided(stat_table& table, std::uint32_t source, std::uint32_t dest
                      std::uint32_t length) {
     const bool split = current_settings.direction_split;
     const table_key destination_key{destination, static_cast<std::int8_t>(split ? 1 : 0)};
-    if (table.db) {
-        table.db->prefetch(destination_key);
-    }
     if (source != 0) {
         count_into(table, table_key{source, 0}, length);
     }

@@ -43,16 +43,6 @@ public:
             [&](std::uint64_t ordered) { return sparse_.add(ordered, length); });
     }
 
-    // Starts loading the direct slot of key, if it has one, so that the
-    // cache misses of a packet's two sides overlap instead of following
-    // each other.
-    void prefetch(const table_key& key) const {
-        std::size_t slot;
-        if (dense_slot(key, slot)) {
-            dense_.prefetch(slot);
-        }
-    }
-
 private:
     ordered_store(std::uint32_t dense_values, bool direction_split)
         : dense_values_(dense_values), direction_split_(direction_split) {}
