@@ -146,6 +146,30 @@ TEST_P(kind_and_mode_test, find_add_and_count_keep_one_entry_per_key) {
     EXPECT_EQ(walk_table(table()).size(), 2u);
 }
 
+// Counts may be applied late (after a prefetch of their slot); no read or
+// replacement may see them out of order.
+TEST_P(kind_and_mode_test, a_replacement_lands_after_every_earlier_count) {
+    packet_record packet;
+    packet.counted_length = 5;
+    const table_key replaced{7, 0};
+    for (int i = 0; i < 3; ++i) {
+        count_packet(table(), replaced, packet);
+    }
+    for (std::uint32_t value = 8; value < 20; ++value) {
+        count_packet(table(), table_key{value, 0}, packet);
+    }
+    count_packet(table(), replaced, packet);
+    ASSERT_EQ(add_entry(table(), replaced, table_counters{1000, 1}), 0);
+    count_packet(table(), replaced, packet);
+
+    table_counters counters{};
+    ASSERT_EQ(find_entry(table(), replaced, counters), 0);
+    EXPECT_EQ(counters, (table_counters{1005, 2}));
+    ASSERT_EQ(find_entry(table(), table_key{19, 0}, counters), 0);
+    EXPECT_EQ(counters, (table_counters{5, 1}));
+    EXPECT_EQ(entry_count(table()), 13u);
+}
+
 TEST_P(kind_and_mode_test, byte_totals_carry_past_32_bits) {
     packet_record packet;
     packet.counted_length = 0xffffffffu;
