@@ -1,10 +1,13 @@
 #include "stats/dense_counters.h"
 
-bool dense_counters::open(std::size_t slots) {
-    if (!counters_.resize(slots)) {
+bool dense_counters::open(std::size_t slots, bool deferred) {
+    // One slot more than asked: the spare that empty queue places point at.
+    if (!counters_.resize(slots + 1)) {
         return false;
     }
     slots_ = slots;
+    deferred_ = deferred;
+    pending_[0] = pending_[1] = pending_add{slots_, 0};
     return true;
 }
 

@@ -14,8 +14,9 @@
 // is.
 class dense_counters {
 public:
-    // Room for slots entries; false with errno set on failure.
-    bool open(std::size_t slots);
+    // Room for slots entries; false with errno set on failure. With
+    // deferred, adds wait as add() below says.
+    bool open(std::size_t slots, bool deferred);
 
     std::size_t slots() const { return slots_; }
 
@@ -33,21 +34,21 @@ public:
         counters_[slot] = counters;
     }
 
-    // Counts one packet into slot. The add itself waits a few counts in a
-    // queue while the slot's line is loaded, so that the cache misses of
-    // several packets overlap instead of each stalling its count: a table
-    // of 65,536 ports or class B networks does not stay in the cache while
-    // a capture streams through it.
+    // Counts one packet into slot. In a deferred table the add waits two
+    // counts (a packet's two sides) while the slot's line is loaded, so that
+    // the cache misses of consecutive packets overlap instead of each
+    // stalling its count: 65,536 ports or class B networks do not stay in
+    // the cache while a capture streams through it. Tables whose few slots
+    // stay cached add at once; the wait would only cost them.
     void add(std::size_t slot, std::uint32_t length) {
-        __builtin_prefetch(&counters_[slot], 1);
-        pending_add& oldest = pending_[pending_next_];
-        if (pending_count_ == pending_depth) {
-            apply(oldest);
-        } else {
-            ++pending_count_;
+        if (!deferred_) {
+            apply(pending_add{slot, length});
+            return;
         }
-        oldest = pending_add{slot, length};
-        pending_next_ = (pending_next_ + 1) % pending_depth;
+        __builtin_prefetch(&counters_[slot], 1);
+        apply(pending_[1]);
+        pending_[1] = pending_[0];
+        pending_[0] = pending_add{slot, length};
     }
 
     // How many slots hold an entry.
@@ -61,8 +62,6 @@ private:
         std::size_t slot;
         std::uint32_t length;
     };
-    // Two packets' worth of two-sided counts.
-    static constexpr std::size_t pending_depth = 4;
 
     void apply(const pending_add& pending) {
         table_counters& counters = counters_[pending.slot];
@@ -70,17 +69,19 @@ private:
         ++counters.packets;
     }
 
+    // An empty place in the queue points at the spare slot past the last
+    // one, which nothing reads, so that add() needs no test for it.
     void settle() {
-        for (std::size_t i = 0; i < pending_count_; ++i) {
-            apply(pending_[i]);
+        if (pending_[0].slot == slots_ && pending_[1].slot == slots_) {
+            return;
         }
-        pending_count_ = 0;
-        pending_next_ = 0;
+        apply(pending_[1]);
+        apply(pending_[0]);
+        pending_[0] = pending_[1] = pending_add{slots_, 0};
     }
 
     page_array<table_counters> counters_;
     std::size_t slots_ = 0;
-    std::array<pending_add, pending_depth> pending_{};
-    std::size_t pending_count_ = 0;
-    std::size_t pending_next_ = 0;
+    bool deferred_ = false;
+    std::array<pending_add, 2> pending_{};
 };

@@ -10,10 +10,10 @@ table_key unpack_key(std::uint64_t key) {
 }  // namespace
 
 std::unique_ptr<ordered_store> ordered_store::open(std::uint32_t dense_values,
-                                                    bool direction_split) {
+                                                    bool direction_split, bool deferred_slots) {
     std::unique_ptr<ordered_store> store(new ordered_store(dense_values, direction_split));
     const std::size_t slots = std::size_t{dense_values} * (direction_split ? 2 : 1);
-    if (!store->dense_.open(slots)) {
+    if (!store->dense_.open(slots, deferred_slots)) {
         return nullptr;
     }
     return store;

@@ -19,8 +19,10 @@
 // key carries direction 0, so keys that differ only in direction meet.
 class ordered_store {
 public:
-    // Null with errno set when the dense slots cannot be mapped.
-    static std::unique_ptr<ordered_store> open(std::uint32_t dense_values, bool direction_split);
+    // Null with errno set when the dense slots cannot be mapped. Slots
+    // expected to miss the cache take deferred adds (see dense_counters).
+    static std::unique_ptr<ordered_store> open(std::uint32_t dense_values, bool direction_split,
+                                               bool deferred_slots = false);
 
     ordered_store(const ordered_store&) = delete;
     ordered_store& operator=(const ordered_store&) = delete;
@@ -99,8 +101,9 @@ private:
 // with status 1.
 [[noreturn]] void end_on_table_error(const char* message);
 
-// What count_packet does, inline for the per-frame accounting.
-inline void count_into(stat_table& table, const table_key& key, std::uint32_t length) {
+// What count_packet does, inline for the per-frame accounting: a call per
+// count would cost about a fifth more instructions per frame.
+[[gnu::always_inline]] inline void count_into(stat_table& table, const table_key& key, std::uint32_t length) {
     if (!table.db) [[unlikely]] {
         errno = EBADF;
         end_on_table_error("Fatal! find_entry()");

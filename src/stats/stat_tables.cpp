@@ -26,6 +26,10 @@ std::uint32_t dense_bound(std::uint32_t kind) {
     }
 }
 
+// Port and Network spread their counts over 65,536 values a side; the other
+// kinds' few values stay in the cache.
+bool slots_miss(std::uint32_t kind) { return kind == stat_port || kind == stat_network; }
+
 int refuse_closed() {
     errno = EBADF;
     return -1;
@@ -63,7 +67,8 @@ int create_tables(std::uint32_t kinds) {
         }
         stat_table table;
         table.kind = kind;
-        table.db = ordered_store::open(dense_bound(kind), current_settings.direction_split);
+        table.db = ordered_store::open(dense_bound(kind), current_settings.direction_split,
+                                       slots_miss(kind));
         if (!table.db) {
             std::perror("dbopen");
             stat_table_count = 0;
