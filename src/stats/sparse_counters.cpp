@@ -148,7 +148,7 @@ int sparse_counters::log_count(std::uint64_t key, std::uint32_t length) {
         // The log grows with the table, to as many records as it has
         // entries: the merges, each a pass over every entry, then stay few,
         // and the log with its scratch costs 16 bytes per entry.
-        if (!log_.reserve(std::max(log_from, count_))) {
+        if (!log_.reserve(std::max(least_log_records, count_))) {
             return -1;
         }
     }

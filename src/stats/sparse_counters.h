@@ -101,6 +101,11 @@ private:
     // From this many entries on a table is sorted and logged into rather
     // than hashed: about a megabyte of entries and index, half the L2 cache.
     static constexpr std::size_t log_from = std::size_t{1} << 15;
+    // The log holds at least this many records (4 MiB with its scratch): a
+    // table of some tens of thousands of entries, such as the class C
+    // networks of a busy link, would otherwise merge its whole array every
+    // few tens of thousands of counts.
+    static constexpr std::size_t least_log_records = std::size_t{1} << 18;
 
     page_array<sparse_entry> entries_{page_use::front_to_back};
     std::size_t count_ = 0;
