@@ -103,7 +103,8 @@ private:
 
 // What count_packet does, inline for the per-frame accounting: a call per
 // count would cost about a fifth more instructions per frame.
-[[gnu::always_inline]] inline void count_into(stat_table& table, const table_key& key, std::uint32_t length) {
+[[gnu::always_inline]] inline void count_into(stat_table& table, const table_key& key,
+                                              std::uint32_t length) {
     if (!table.db) [[unlikely]] {
         errno = EBADF;
         end_on_table_error("Fatal! find_entry()");
