@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <charconv>
+#include <cstring>
 #include <system_error>
 #include <vector>
 
@@ -31,7 +32,8 @@ constexpr std::size_t line_room = 1 + label_capacity + 2 * count_room + percent_
 // caller's buffer, which has room for line_room bytes.
 class line_builder {
 public:
-    explicit line_builder(char* line) : line_(line) {}
+    // used: how much of the line is already laid out.
+    explicit line_builder(char* line, std::size_t used = 0) : line_(line), used_(used) {}
 
     void put(std::string_view text, std::size_t limit = line_room) {
         const std::size_t length = std::min({text.size(), limit, line_room - used_});
@@ -62,26 +64,27 @@ public:
     void put_percent(double percent) {
         std::uint64_t scaled;
         if (used_ + percent_fast_room <= line_room && scale_percent(percent, scaled)) {
-            const std::uint64_t units = scaled / 10000;
-            auto fraction = static_cast<unsigned>(scaled % 10000);
-            put_number(units, count_room);
-            char* const at = line_ + used_;
-            at[0] = '.';
-            for (int digit = 4; digit > 0; --digit) {
-                at[digit] = static_cast<char>('0' + fraction % 10);
-                fraction /= 10;
-            }
-            used_ += 5;
+            put_scaled_percent(scaled);
             return;
         }
         put_number(percent, percent_room, std::chars_format::fixed, 4);
     }
 
-    std::size_t size() const { return used_; }
+    // A share that scale_percent gave, with room for percent_fast_room.
+    void put_scaled_percent(std::uint64_t scaled) {
+        const std::uint64_t units = scaled / 10000;
+        auto fraction = static_cast<unsigned>(scaled % 10000);
+        put_number(units, count_room);
+        char* const at = line_ + used_;
+        at[0] = '.';
+        for (int digit = 4; digit > 0; --digit) {
+            at[digit] = static_cast<char>('0' + fraction % 10);
+            fraction /= 10;
+        }
+        used_ += 5;
+    }
 
-private:
-    // Room the integer path needs: a 2^32 share has ten digits.
-    static constexpr std::size_t percent_fast_room = 16;
+    std::size_t size() const { return used_; }
 
     // percent times 10,000, rounded as printf rounds, for a percent from 0
     // up to 2^32; false outside that range.
@@ -115,13 +118,40 @@ private:
         return true;
     }
 
+private:
+    // Room the integer path needs: a 2^32 share has ten digits.
+    static constexpr std::size_t percent_fast_room = 16;
+
     char* line_;
     std::size_t used_ = 0;
 };
 
+// Where the fields of a line start when none overflows its column.
+constexpr std::size_t packets_column = 1 + label_column_width;
+constexpr std::size_t bytes_column = packets_column + count_width;
+constexpr std::size_t percent_column = bytes_column + count_width;
+constexpr std::uint64_t widest_in_column = 9'999'999'999;
+
 // Lays out one report line at line; returns its length.
 std::size_t build_row(char* line, std::string_view name, std::string_view suffix,
                       std::uint64_t packets, std::uint64_t bytes, double percent) {
+    // Nearly every line has its label within the column and counts of at
+    // most ten digits: then each field starts at a fixed place in a line of
+    // blanks, and a share of at least "0.0000" needs no padding.
+    std::uint64_t scaled;
+    if (name.size() + 1 + suffix.size() <= label_column_width && packets <= widest_in_column &&
+        bytes <= widest_in_column && line_builder::scale_percent(percent, scaled)) {
+        std::memset(line, ' ', percent_column);
+        line[0] = '\t';
+        std::copy_n(name.data(), name.size(), line + 1);
+        std::copy_n(suffix.data(), suffix.size(), line + 2 + name.size());
+        std::to_chars(line + packets_column, line + bytes_column, packets);
+        std::to_chars(line + bytes_column, line + percent_column, bytes);
+        line_builder row(line, percent_column);
+        row.put_scaled_percent(scaled);
+        row.put(" %\n");
+        return row.size();
+    }
     line_builder row(line);
     row.put("\t");
     const std::size_t label_start = row.size();

@@ -63,7 +63,8 @@ TEST(PrintRow, SameTextAsThePrintfFormat) {
     std::mt19937_64 random(11);
     const std::vector<std::pair<std::string, std::string>> labels = {
         {"", ""}, {"x", ""}, {"Total", ""}, {std::string(22, 'h'), "> "},
-        {std::string(24, 'h'), ""}, {std::string(24, 'h'), "< "}, {std::string(40, 'h'), ""}};
+        {std::string(23, 'h'), ""}, {std::string(24, 'h'), ""}, {std::string(25, 'h'), ""},
+        {std::string(24, 'h'), "< "}, {std::string(40, 'h'), ""}};
     const double zero = 0.0;
     std::vector<double> percents = {0.0,  100.0, 99.99995, 0.00005, 0.00015, 12.5,
                                     1e-300, 1e300, zero / zero, -(zero / zero), 1.0 / zero,
