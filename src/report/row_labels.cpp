@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstring>
 
 #include "program_state.h"
 
@@ -43,11 +44,11 @@ std::string_view bounded_copy(std::span<char> text, std::string_view source) {
     return {text.data(), length};
 }
 
-// "0" to "255", so that an address takes four short copies rather than four
-// number conversions.
+// "0." to "255.", so that an address takes four fixed four-byte copies
+// rather than four number conversions.
 struct octet_text {
-    std::array<char, 3> digits;
-    std::size_t size;
+    std::array<char, 4> digits;  // the digits, then a dot
+    std::size_t size;            // digits only
 };
 
 constexpr std::array<octet_text, 256> octet_texts = [] {
@@ -61,25 +62,30 @@ constexpr std::array<octet_text, 256> octet_texts = [] {
             text.digits[text.size++] = static_cast<char>('0' + value / 10 % 10);
         }
         text.digits[text.size++] = static_cast<char>('0' + value % 10);
+        text.digits[text.size] = '.';
     }
     return texts;
 }();
 
 // The dotted-decimal form that inet_ntoa gives, written straight into the
 // caller's buffer: a report of a million hosts formats a million of them.
+// Every copy has a fixed size, so none of them is a call.
 std::string_view dotted_address(in_addr address, std::span<char> text) {
     std::array<char, 16> dotted{};  // "255.255.255.255" and its zero
     const auto* bytes = reinterpret_cast<const unsigned char*>(&address.s_addr);
     std::size_t length = 0;
     for (int i = 0; i < 4; ++i) {
-        if (i > 0) {
-            dotted[length++] = '.';
-        }
         const octet_text& octet = octet_texts[bytes[i]];
-        std::copy_n(octet.digits.data(), octet.size, dotted.data() + length);
-        length += octet.size;
+        std::memcpy(dotted.data() + length, octet.digits.data(), octet.digits.size());
+        length += octet.size + 1;
     }
-    return bounded_copy(text, {dotted.data(), length});
+    --length;  // the dot after the last octet
+    dotted[length] = '\0';
+    if (text.size() < dotted.size()) {
+        return bounded_copy(text, {dotted.data(), length});
+    }
+    std::memcpy(text.data(), dotted.data(), dotted.size());
+    return {text.data(), length};
 }
 
 const char* ethernet_label(std::uint32_t network_class) {
@@ -152,7 +158,7 @@ const char* service_label(std::uint16_t port, bool no_resolve) {
     return name_buffer.data();
 }
 
-const char* direction_suffix(const report_row& row) {
+std::string_view direction_suffix(const report_row& row) {
     if (!current_settings.direction_split) {
         return "";
     }

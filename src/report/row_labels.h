@@ -29,7 +29,7 @@ const char* service_label(std::uint16_t port, bool no_resolve);
 
 // "> " for a source-side row and "< " for a destination-side row while the
 // sides are counted apart; empty otherwise.
-const char* direction_suffix(const report_row& row);
+std::string_view direction_suffix(const report_row& row);
 
 // The host name of an address held as its four bytes in network order, cut to
 // name_width characters, or the dotted address. Written into text, whose size
