@@ -24,8 +24,12 @@ std::size_t bucket(const report_row& row, unsigned shift) {
     return 255 - ((row.bytes >> shift) & 0xffu);
 }
 
-// Most significant digit first, in place: each row is swapped straight into
-// the bucket of its digit, then every bucket is sorted by the next digit.
+// Most significant digit first, in place, then every bucket by the next
+// digit. Rows are swapped into their buckets in rounds: each round sends
+// every row still out of place in a bucket to the next free place of its
+// own bucket, and the row that comes back is looked at in the next round.
+// The swaps of a round do not wait on one another, so their cache misses
+// overlap; following each row's cycle instead would take them one at a time.
 void sort_from_digit(std::span<report_row> rows, unsigned shift) {
     if (rows.size() < small_run) {
         sort_small(rows);
@@ -37,22 +41,31 @@ void sort_from_digit(std::span<report_row> rows, unsigned shift) {
     }
     std::array<std::size_t, 256> heads;
     std::array<std::size_t, 256> ends;
+    std::array<std::uint8_t, 256> open;
+    std::size_t open_count = 0;
     std::size_t start = 0;
     for (std::size_t b = 0; b < counts.size(); ++b) {
         heads[b] = start;
         start += counts[b];
         ends[b] = start;
-    }
-    for (std::size_t b = 0; b < counts.size(); ++b) {
-        while (heads[b] < ends[b]) {
-            report_row moving = rows[heads[b]];
-            std::size_t home = bucket(moving, shift);
-            while (home != b) {
-                std::swap(moving, rows[heads[home]++]);
-                home = bucket(moving, shift);
-            }
-            rows[heads[b]++] = moving;
+        if (counts[b] != 0) {
+            open[open_count++] = static_cast<std::uint8_t>(b);
         }
+    }
+    report_row* const data = rows.data();
+    while (open_count > 1) {
+        std::size_t still_open = 0;
+        for (std::size_t k = 0; k < open_count; ++k) {
+            const std::uint8_t b = open[k];
+            const std::size_t end = ends[b];
+            for (std::size_t at = heads[b]; at < end; ++at) {
+                std::swap(data[at], data[heads[bucket(data[at], shift)]++]);
+            }
+            if (heads[b] != end) {
+                open[still_open++] = b;
+            }
+        }
+        open_count = still_open;
     }
     if (shift == 0) {
         return;
