@@ -103,7 +103,12 @@ pcap_handle open_source(const std::string& source_name, capture_mode mode) {
 // empty expression accepts every frame, but libpcap cannot compile even that
 // for link types it does not know: such a capture is read unfiltered rather
 // than refused, so that its frames are still counted.
-int install_filter(pcap_t* handle, const std::string& expression) {
+//
+// From a file, libpcap runs an installed program on every frame itself; the
+// empty expression's program accepts each one whole, so it is compiled (and
+// its failure handled as above) but not installed: that spares a tenth of
+// the instructions of a run that only counts the Total.
+int install_filter(pcap_t* handle, const std::string& expression, bool live) {
     compiled_filter filter;
     if (filter.compile(handle, expression) < 0) {
         if (expression.empty()) {
@@ -111,6 +116,9 @@ int install_filter(pcap_t* handle, const std::string& expression) {
         }
         std::fprintf(stderr, "pcap_compile(): %s\n", pcap_geterr(handle));
         return -1;
+    }
+    if (expression.empty() && !live) {
+        return 0;
     }
     if (pcap_setfilter(handle, filter.get()) < 0) {
         std::fprintf(stderr, "pcap_setfilter(): %s\n", pcap_geterr(handle));
@@ -127,7 +135,7 @@ int run_pcap_source(const std::string& source_name, const std::string& filter_ex
     if (!handle) {
         return -1;
     }
-    if (install_filter(handle.get(), filter_expression) != 0) {
+    if (install_filter(handle.get(), filter_expression, mode.live) != 0) {
         return -1;
     }
 
