@@ -2,30 +2,15 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <new>
 
 #include "program_state.h"
 #include "report/row_format.h"
 #include "report/row_sort.h"
 
-int collect_rows(stat_table& table, std::vector<report_row>& rows) {
-    rows.clear();
-    // Sized once up front: a table of millions of entries is neither
-    // copied over and over nor left with spare room.
-    try {
-        rows.reserve(entry_count(table));
-    } catch (const std::bad_alloc&) {
-        // Rows are then added while memory lasts.
-    }
-    table_key key{};
-    table_counters counters{};
-    while (next_entry(table, key, counters) == 0) {
-        try {
-            rows.push_back(report_row{key, counters.bytes, counters.packets});
-        } catch (const std::bad_alloc&) {
-            break;
-        }
-    }
+int collect_rows(stat_table& table, table_rows& rows) {
+    // A table that cannot hand its rows over leaves none: the block then
+    // shows its heading alone, as for an empty table.
+    take_rows(table, rows);
     return static_cast<int>(rows.size());
 }
 
@@ -41,7 +26,7 @@ std::size_t line_count(std::size_t rows, std::int32_t max_lines) {
 }
 
 // Only the rows that will be printed need to be in order.
-void sort_largest_first(std::vector<report_row>& rows, std::size_t lines) {
+void sort_largest_first(std::span<report_row> rows, std::size_t lines) {
     const auto by_bytes = [](const report_row& a, const report_row& b) {
         return compare_rows(a, b) < 0;
     };
@@ -66,22 +51,22 @@ int finish_output() {
 }  // namespace
 
 int print_report() {
-    std::vector<report_row> rows;
+    table_rows rows;
     if (stat_tables.empty() || collect_rows(stat_tables.front(), rows) == 0) {
         std::fputs("No packets processed.\n", stderr);
         return 0;
     }
     // Total holds one entry: every counted packet has the same Total key.
-    const std::uint64_t total_bytes = rows.front().bytes;
+    const std::uint64_t total_bytes = rows.rows().front().bytes;
     print_heading(stat_tables.front().kind);
-    print_rows(stat_tables.front().kind, 1, rows, total_bytes);
+    print_rows(stat_tables.front().kind, 1, rows.rows(), total_bytes);
 
     for (auto table = stat_tables.begin() + 1; table != stat_tables.end(); ++table) {
         print_heading(table->kind);
         collect_rows(*table, rows);
         const std::size_t lines = line_count(rows.size(), current_settings.max_lines);
-        sort_largest_first(rows, lines);
-        print_rows(table->kind, static_cast<std::uint32_t>(lines), rows, total_bytes);
+        sort_largest_first(rows.rows(), lines);
+        print_rows(table->kind, static_cast<std::uint32_t>(lines), rows.rows(), total_bytes);
     }
     return finish_output();
 }

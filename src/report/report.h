@@ -1,7 +1,5 @@
 #pragma once
 
-#include <vector>
-
 #include "stats/stat_tables.h"
 
 // Walks, sorts, limits and prints every table on standard output: a heading
@@ -11,10 +9,10 @@
 // is on standard error).
 int print_report();
 
-// Replaces rows with every entry of the table, in key order; returns the
-// count. A table failure or a lack of memory ends the walk with the rows
-// gathered so far.
-int collect_rows(stat_table& table, std::vector<report_row>& rows);
+// Replaces rows with every entry of the table, in key order, and returns
+// the count; the table is left empty (see take_rows). A table failure or a
+// lack of memory leaves no rows.
+int collect_rows(stat_table& table, table_rows& rows);
 
 // For sorting, largest byte count first: -1 when a has more bytes than b, 1
 // when fewer, 0 when as many. Nothing else is compared, so ties keep no

@@ -51,6 +51,12 @@ public:
         pending_[0] = pending_add{slot, length};
     }
 
+    // Empties every slot; their pages go back to the system.
+    void clear() {
+        pending_[0] = pending_[1] = pending_add{slots_, 0};
+        counters_.discard_after(0);
+    }
+
     // How many slots hold an entry.
     std::size_t held();
 

@@ -1,5 +1,7 @@
 #include "stats/ordered_store.h"
 
+#include <cstring>
+
 namespace {
 
 table_key unpack_key(std::uint64_t key) {
@@ -94,5 +96,55 @@ int ordered_store::next(table_key& key, table_counters& counters) {
     }
     key = unpack_key(entry->key);
     counters = entry->counters;
+    return 0;
+}
+
+int ordered_store::take_rows(table_rows& rows) {
+    rows.clear();
+    if (sparse_.broken()) {
+        errno = ENOMEM;
+        return -1;
+    }
+    if (dense_.held() == 0) {
+        // Only sparse entries, already in key order: each row is written
+        // over the entry it comes from, which has the same size and has
+        // been read by then.
+        static_assert(sizeof(report_row) == sizeof(sparse_entry));
+        page_array<sparse_entry> entries;
+        std::size_t count = 0;
+        if (!sparse_.take_sorted(entries, count)) {
+            errno = ENOMEM;
+            return -1;
+        }
+        sparse_entry* const places = entries.first(count).data();
+        for (std::size_t i = 0; i < count; ++i) {
+            const sparse_entry entry = places[i];
+            const report_row row{unpack_key(entry.key), entry.counters.bytes,
+                                 entry.counters.packets};
+            std::memcpy(static_cast<void*>(places + i), &row, sizeof row);
+        }
+        rows.pages_ = page_array<report_row>(entries.release_pages());
+        rows.count_ = count;
+        return 0;
+    }
+    // Slots and sparse entries interleave in key order: walked into an array
+    // of their own.
+    const std::size_t total = size();
+    page_array<report_row> pages;
+    if (!pages.resize(total)) {
+        return -1;
+    }
+    table_key key{};
+    table_counters counters{};
+    std::size_t count = 0;
+    while (count < total && next(key, counters) == 0) {
+        pages[count++] = report_row{key, counters.bytes, counters.packets};
+    }
+    dense_.clear();
+    page_array<sparse_entry> dropped;
+    std::size_t dropped_count = 0;
+    sparse_.take_sorted(dropped, dropped_count);
+    rows.pages_ = std::move(pages);
+    rows.count_ = count;
     return 0;
 }

@@ -38,6 +38,10 @@ public:
         return dense_.held() + sparse_.size();
     }
 
+    // Every entry as report rows, in key order; the store is left empty.
+    // 0, or -1 with errno set (see take_rows).
+    int take_rows(table_rows& rows);
+
     // Adds one packet of length bytes under key: 0, or -1 with errno set.
     int count(const table_key& key, std::uint32_t length) {
         return route(

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 namespace {
 
@@ -17,6 +18,20 @@ std::size_t page_size() {
 }  // namespace
 
 page_region::~page_region() { release(); }
+
+page_region::page_region(page_region&& other) noexcept
+    : use_(other.use_), base_(std::exchange(other.base_, nullptr)),
+      size_(std::exchange(other.size_, 0)) {}
+
+page_region& page_region::operator=(page_region&& other) noexcept {
+    if (this != &other) {
+        release();
+        use_ = other.use_;
+        base_ = std::exchange(other.base_, nullptr);
+        size_ = std::exchange(other.size_, 0);
+    }
+    return *this;
+}
 
 void page_region::release() noexcept {
     if (base_ != nullptr) {

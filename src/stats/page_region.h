@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <span>
 #include <type_traits>
+#include <utility>
 
 // How a region's pages are written: scattered (a slot here and there, so
 // that most pages stay untouched and cost nothing) or front to back (so that
@@ -20,6 +21,9 @@ public:
     ~page_region();
     page_region(const page_region&) = delete;
     page_region& operator=(const page_region&) = delete;
+    // Moving hands the mapping over; the source is left empty.
+    page_region(page_region&& other) noexcept;
+    page_region& operator=(page_region&& other) noexcept;
 
     // Maps (or remaps) to hold at least bytes, keeping what was written; the
     // bytes added read as zero. False with errno set when the system refuses,
@@ -49,6 +53,24 @@ class page_array {
 
 public:
     explicit page_array(page_use use = page_use::scattered) : region_(use) {}
+    // Takes over pages that held elements of another type; what they hold
+    // is read as elements of this one.
+    explicit page_array(page_region&& region) : region_(std::move(region)) { adopt_region(); }
+
+    page_array(page_array&& other) noexcept : region_(other.release_pages()) { adopt_region(); }
+    page_array& operator=(page_array&& other) noexcept {
+        region_ = other.release_pages();
+        adopt_region();
+        return *this;
+    }
+
+    // Hands the pages over whole, for another array to take; this one is
+    // left empty.
+    page_region release_pages() noexcept {
+        data_ = nullptr;
+        capacity_ = 0;
+        return std::move(region_);
+    }
 
     // At least count elements; false with errno set when they cannot be had.
     bool resize(std::size_t count) {
@@ -59,9 +81,7 @@ public:
         if (!region_.resize(count * sizeof(T))) {
             return false;
         }
-        const std::span<std::byte> bytes = region_.bytes();
-        data_ = reinterpret_cast<T*>(bytes.data());
-        capacity_ = bytes.size() / sizeof(T);
+        adopt_region();
         return true;
     }
 
@@ -72,6 +92,12 @@ public:
     std::span<T> first(std::size_t count) const { return {data_, count}; }
 
 private:
+    void adopt_region() {
+        const std::span<std::byte> bytes = region_.bytes();
+        data_ = reinterpret_cast<T*>(bytes.data());
+        capacity_ = bytes.size() / sizeof(T);
+    }
+
     page_region region_;
     T* data_ = nullptr;
     std::size_t capacity_ = 0;

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <limits>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -239,6 +240,23 @@ void sparse_counters::sort_for_walk() {
     // that of the room the merges left past the entries, serve better there.
     log_.release();
     entries_.discard_after(count_);
+}
+
+bool sparse_counters::take_sorted(page_array<sparse_entry>& entries, std::size_t& count) {
+    if (broken_) {
+        return false;
+    }
+    if (index_ || log_.capacity() != 0) {
+        sort_for_walk();
+        if (broken_) {
+            return false;
+        }
+    }
+    entries = std::move(entries_);
+    count = std::exchange(count_, 0);
+    cursor_ = 0;
+    // Sorted and empty: the next new entry builds a fresh index.
+    return true;
 }
 
 const sparse_entry* sparse_counters::next_after(std::uint64_t key) {

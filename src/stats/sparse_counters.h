@@ -57,6 +57,11 @@ public:
     // breaks on it.
     bool settle() { return log_.size() == 0 || merge_log(); }
 
+    // Hands the entries over, sorted by key with every pending count merged
+    // in, and leaves the table empty. False, with nothing handed over, for a
+    // broken table.
+    bool take_sorted(page_array<sparse_entry>& entries, std::size_t& count);
+
     // True once the index or the array failed to grow: the table can no
     // longer be read or changed reliably.
     bool broken() const { return broken_; }

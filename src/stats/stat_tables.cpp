@@ -111,6 +111,14 @@ int next_entry(stat_table& table, table_key& key, table_counters& counters) {
 
 std::size_t entry_count(stat_table& table) { return table.db ? table.db->size() : 0; }
 
+int take_rows(stat_table& table, table_rows& rows) {
+    if (!table.db) {
+        rows.clear();
+        return refuse_closed();
+    }
+    return table.db->take_rows(rows);
+}
+
 void end_on_table_error(const char* message) {
     std::perror(message);
     std::exit(1);

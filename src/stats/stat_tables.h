@@ -4,7 +4,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string_view>
+
+#include "stats/page_region.h"
 
 struct packet_record;
 
@@ -42,6 +45,25 @@ struct report_row {
     std::uint64_t packets = 0;
 };
 
+// The rows of one table for its report, in pages of their own: those of a
+// fresh array, or those in which the table held its entries (see
+// take_rows).
+class table_rows {
+public:
+    std::span<report_row> rows() const { return pages_.first(count_); }
+    std::size_t size() const { return count_; }
+    // Gives the pages back.
+    void clear() {
+        pages_ = page_array<report_row>{};
+        count_ = 0;
+    }
+
+private:
+    friend class ordered_store;
+    page_array<report_row> pages_;
+    std::size_t count_ = 0;
+};
+
 // The ordered store behind one table (stats/ordered_store.h).
 class ordered_store;
 
@@ -76,6 +98,14 @@ int next_entry(stat_table& table, table_key& key, table_counters& counters);
 
 // How many entries a walk of the table yields; 0 for a closed table.
 std::size_t entry_count(stat_table& table);
+
+// Replaces rows with every entry of the table, in key order, as a walk
+// with next_entry would yield them, and leaves the table empty. The report
+// is a table's last reader: handing the entries over lets a table of
+// millions of entries become its rows in place, where a copy would double
+// the run's memory. 0; or -1 with errno set for a closed or broken table,
+// or when there is no memory for the rows, and rows is then empty.
+int take_rows(stat_table& table, table_rows& rows);
 
 // Adds the packet's wire length and one packet to the entry of key; a table
 // error is fatal and ends the process with status 1.

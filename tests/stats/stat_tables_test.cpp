@@ -119,6 +119,17 @@ TEST_P(kind_and_mode_test, walk_yields_every_entry_once_in_key_order) {
     for (std::size_t i = 1; i < rows.size(); ++i) {
         EXPECT_EQ(compare_keys(rows[i - 1].key, rows[i].key), -1);
     }
+
+    // The report takes the same rows over, slots and sparse entries alike,
+    // and the table is left empty.
+    table_rows taken;
+    ASSERT_EQ(take_rows(table(), taken), 0);
+    EXPECT_EQ(keys_of(taken.rows()), keys);
+    for (const report_row& row : taken.rows()) {
+        EXPECT_EQ(row.bytes, std::uint64_t{row.key.value} * 3 + 7) << row.key;
+    }
+    EXPECT_TRUE(walk_table(table()).empty());
+    EXPECT_EQ(entry_count(table()), 0u);
 }
 
 TEST_P(kind_and_mode_test, find_add_and_count_keep_one_entry_per_key) {
@@ -310,6 +321,9 @@ TEST_F(tables_test, closed_tables_refuse_every_operation) {
         EXPECT_EQ(find_entry(table, table_key{9, 0}, counters), -1);
         EXPECT_EQ(add_entry(table, table_key{9, 0}, counters), -1);
         EXPECT_EQ(next_entry(table, key, counters), -1);
+        table_rows rows;
+        EXPECT_EQ(take_rows(table, rows), -1);
+        EXPECT_EQ(rows.size(), 0u);
     }
 }
 

@@ -128,7 +128,7 @@ inline std::uint32_t host_value(const char* dotted) {
 }
 
 // The keys of the rows, in row order.
-inline std::vector<table_key> keys_of(const std::vector<report_row>& rows) {
+inline std::vector<table_key> keys_of(std::span<const report_row> rows) {
     std::vector<table_key> keys;
     for (const report_row& row : rows) {
         keys.push_back(row.key);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <random>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -58,8 +59,9 @@ protected:
 
     table_key some_key() { return table_key{values_[random_() % values_.size()], 0}; }
 
-    void expect_walk_matches() {
-        const std::vector<report_row> rows = walk_table(host());
+    void expect_walk_matches() { expect_rows_match(walk_table(host())); }
+
+    void expect_rows_match(std::span<const report_row> rows) {
         ASSERT_EQ(rows.size(), expected_.size());
         auto want = expected_.begin();
         for (const report_row& row : rows) {
@@ -125,6 +127,22 @@ TEST_P(wide_table_test, counting_after_a_walk_merges_into_the_walked_entries) {
     }
     count_random(distinct_values);
     expect_walk_matches();
+}
+
+// The report takes a wide table's entries as its rows: with counts still
+// in the log, and again from a table counted into after it was emptied.
+TEST_P(wide_table_test, taken_rows_are_every_entry_in_key_order_and_empty_the_table) {
+    for (int round = 0; round < 2; ++round) {
+        count_random(distinct_values);
+        table_rows rows;
+        ASSERT_EQ(take_rows(host(), rows), 0);
+        expect_rows_match(rows.rows());
+        EXPECT_EQ(entry_count(host()), 0u);
+        table_key key{};
+        table_counters counters{};
+        EXPECT_EQ(next_entry(host(), key, counters), 1);
+        expected_.clear();
+    }
 }
 
 TEST_P(wide_table_test, byte_totals_in_the_log_carry_past_32_bits) {
