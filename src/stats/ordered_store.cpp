@@ -1,15 +1,5 @@
 #include "stats/ordered_store.h"
 
-#include <cstring>
-
-namespace {
-
-table_key unpack_key(std::uint64_t key) {
-    return table_key{static_cast<std::uint32_t>(key >> 8),
-                     static_cast<std::int8_t>(static_cast<std::uint8_t>(key) ^ 0x80u)};
-}
-
-}  // namespace
 
 std::unique_ptr<ordered_store> ordered_store::open(std::uint32_t dense_values,
                                                     bool direction_split, bool deferred_slots) {
@@ -106,25 +96,12 @@ int ordered_store::take_rows(table_rows& rows) {
         return -1;
     }
     if (dense_.held() == 0) {
-        // Only sparse entries, already in key order: each row is written
-        // over the entry it comes from, which has the same size and has
-        // been read by then.
-        static_assert(sizeof(report_row) == sizeof(sparse_entry));
-        page_array<sparse_entry> entries;
-        std::size_t count = 0;
-        if (!sparse_.take_sorted(entries, count)) {
+        // Only sparse entries, already in key order or about to be merged
+        // into it: they become the rows where they lie.
+        if (!sparse_.take_rows(rows)) {
             errno = ENOMEM;
             return -1;
         }
-        sparse_entry* const places = entries.first(count).data();
-        for (std::size_t i = 0; i < count; ++i) {
-            const sparse_entry entry = places[i];
-            const report_row row{unpack_key(entry.key), entry.counters.bytes,
-                                 entry.counters.packets};
-            std::memcpy(static_cast<void*>(places + i), &row, sizeof row);
-        }
-        rows.pages_ = page_array<report_row>(entries.release_pages());
-        rows.count_ = count;
         return 0;
     }
     // Slots and sparse entries interleave in key order: walked into an array
@@ -141,9 +118,8 @@ int ordered_store::take_rows(table_rows& rows) {
         pages[count++] = report_row{key, counters.bytes, counters.packets};
     }
     dense_.clear();
-    page_array<sparse_entry> dropped;
-    std::size_t dropped_count = 0;
-    sparse_.take_sorted(dropped, dropped_count);
+    table_rows dropped;
+    sparse_.take_rows(dropped);
     rows.pages_ = std::move(pages);
     rows.count_ = count;
     return 0;

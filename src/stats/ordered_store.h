@@ -5,18 +5,15 @@
 #include <memory>
 
 #include "stats/dense_counters.h"
+#include "stats/ordered_key.h"
 #include "stats/sparse_counters.h"
 #include "stats/stat_tables.h"
 
 // The store behind one table: one entry per key, found and replaced by key,
 // walked in ascending key order. Values below a kind's dense bound live in
-// directly addressed slots; every other key lives in the sparse part. The
-// two parts are merged by key when walked.
-//
-// Inside the store a key is one 64-bit number whose order is the order of
-// compare_keys: the value in the upper bits, then the direction, flipped
-// so that signed directions sort as numbers. Without a direction split every
-// key carries direction 0, so keys that differ only in direction meet.
+// directly addressed slots; every other key lives in the sparse part, under
+// its ordered key (stats/ordered_key.h). The two parts are merged by key
+// when walked.
 class ordered_store {
 public:
     // Null with errno set when the dense slots cannot be mapped. Slots
@@ -71,9 +68,7 @@ private:
     }
 
     std::uint64_t ordered_key(const table_key& key) const {
-        const std::uint8_t direction =
-            direction_split_ ? static_cast<std::uint8_t>(key.direction) : 0;
-        return std::uint64_t{key.value} << 8 | (direction ^ 0x80u);
+        return pack_key(key, direction_split_);
     }
 
     // Changes the entry of key: in its direct slot, or in the sparse part

@@ -4,9 +4,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <utility>
+
+#include "stats/ordered_key.h"
 
 namespace {
 
@@ -146,10 +149,11 @@ int sparse_counters::log_count(std::uint64_t key, std::uint32_t length) {
         if (log_.size() != 0 && !merge_log()) {
             return -1;
         }
-        // The log grows with the table, to as many records as it has
+        // The log grows with the table, to twice as many records as it has
         // entries: the merges, each a pass over every entry, then stay few,
-        // and the log with its scratch costs 16 bytes per entry.
-        if (!log_.reserve(std::max(least_log_records, count_))) {
+        // and the log with its scratch costs 32 bytes per entry. The report's
+        // rows take the entries' place (take_rows), so this is the run's peak.
+        if (!log_.reserve(std::max(least_log_records, 2 * count_))) {
             return -1;
         }
     }
@@ -157,13 +161,11 @@ int sparse_counters::log_count(std::uint64_t key, std::uint32_t length) {
     return 0;
 }
 
-bool sparse_counters::merge_log() {
-    const std::span<const logged_count> counts = log_.sort();
-    // The merge runs from the back of room for every logged key being new,
-    // so that it never overwrites an entry it has yet to move; the keys that
-    // were not new leave a gap at the front, closed by one sequential move.
-    // Counting the new keys exactly instead would cost a branchy pass over
-    // all the entries before every merge.
+std::size_t sparse_counters::make_room(std::span<const logged_count> counts) {
+    // The merges run from the back of room for every logged key being new,
+    // so that they never overwrite an entry they have yet to move; the keys
+    // that were not new leave a gap. Counting the new keys exactly instead
+    // would cost a branchy pass over all the entries before every merge.
     std::size_t distinct = counts.empty() ? 0 : 1;
     for (std::size_t i = 1; i < counts.size(); ++i) {
         distinct += counts[i].key() != counts[i - 1].key();
@@ -171,11 +173,29 @@ bool sparse_counters::merge_log() {
     const std::size_t top = count_ + distinct;
     if (top > entries_.capacity() && !entries_.resize(std::max(top, entries_.capacity() * 2))) {
         broken_ = true;
-        return false;
+        return 0;
     }
-    sparse_entry* const entries = entries_.first(top).data();
+    return top;
+}
+
+namespace {
+
+// After a merge from the back: entries [0, kept) were below every logged key
+// and are still in place, the merged ones lie at [merged_from, top), and the
+// places between are the gap.
+struct merge_ends {
+    std::size_t kept;
+    std::size_t merged_from;
+};
+
+// Merges the sorted counts into the sorted entries below them, from the
+// back down from top, and calls put(at, key, counters) for every merged
+// entry, at falling places.
+template <class put_type>
+merge_ends merge_from_back(sparse_entry* entries, std::size_t count,
+                            std::span<const logged_count> counts, std::size_t top, put_type put) {
     std::size_t write = top;
-    std::size_t old = count_;
+    std::size_t old = count;
     for (std::size_t i = counts.size(); i != 0;) {
         const std::uint64_t key = counts[i - 1].key();
         table_counters sum{};
@@ -184,23 +204,85 @@ bool sparse_counters::merge_log() {
             ++sum.packets;
         }
         while (old != 0 && entries[old - 1].key > key) {
-            entries[--write] = entries[--old];
+            --old;
+            put(--write, entries[old].key, entries[old].counters);
         }
         if (old != 0 && entries[old - 1].key == key) {
             --old;
             sum.bytes += entries[old].counters.bytes;
             sum.packets += entries[old].counters.packets;
         }
-        entries[--write] = sparse_entry{key, sum};
+        put(--write, key, sum);
     }
-    // Entries below the last one moved are still in place: the gap lies
-    // between them and the merged ones.
-    const std::size_t gap = write - old;
-    if (gap != 0) {
-        std::copy(entries + write, entries + top, entries + old);
+    return merge_ends{old, write};
+}
+
+// A report row written over the place of an entry, which has the same size
+// and has been read by then.
+void put_row(sparse_entry* entries, std::size_t at, std::uint64_t key,
+             const table_counters& counters) {
+    static_assert(sizeof(report_row) == sizeof(sparse_entry));
+    const report_row row{unpack_key(key), counters.bytes, counters.packets};
+    std::memcpy(static_cast<void*>(entries + at), &row, sizeof row);
+}
+
+}  // namespace
+
+bool sparse_counters::merge_log() {
+    const std::span<const logged_count> counts = log_.sort();
+    const std::size_t top = make_room(counts);
+    if (broken_) {
+        return false;
+    }
+    sparse_entry* const entries = entries_.first(top).data();
+    const merge_ends ends = merge_from_back(
+        entries, count_, counts, top,
+        [entries](std::size_t at, std::uint64_t key, const table_counters& counters) {
+            entries[at] = sparse_entry{key, counters};
+        });
+    // The merged entries move down over the gap, so that the array starts
+    // at the front again.
+    if (ends.merged_from != ends.kept) {
+        std::copy(entries + ends.merged_from, entries + top, entries + ends.kept);
+    }
+    count_ = top - (ends.merged_from - ends.kept);
+    cursor_ = 0;
+    log_.clear();
+    return true;
+}
+
+bool sparse_counters::merge_log_into_rows(std::size_t& first) {
+    const std::span<const logged_count> counts = log_.sort();
+    const std::size_t top = make_room(counts);
+    if (broken_) {
+        return false;
+    }
+    sparse_entry* const entries = entries_.first(top).data();
+    const merge_ends ends = merge_from_back(
+        entries, count_, counts, top,
+        [entries](std::size_t at, std::uint64_t key, const table_counters& counters) {
+            put_row(entries, at, key, counters);
+        });
+    for (std::size_t i = 0; i < ends.kept; ++i) {
+        const sparse_entry entry = entries[i];
+        put_row(entries, i, entry.key, entry.counters);
+    }
+    // Rows are handed over where they lie, so the gap is closed by moving
+    // the smaller side: with keys spread evenly, the few entries below the
+    // smallest logged key.
+    const std::size_t gap = ends.merged_from - ends.kept;
+    const std::size_t merged = top - ends.merged_from;
+    if (gap != 0 && ends.kept <= merged) {
+        std::memmove(static_cast<void*>(entries + gap), entries, ends.kept * sizeof(sparse_entry));
+        first = gap;
+    } else {
+        if (gap != 0) {
+            std::memmove(static_cast<void*>(entries + ends.kept), entries + ends.merged_from,
+                         merged * sizeof(sparse_entry));
+        }
+        first = 0;
     }
     count_ = top - gap;
-    cursor_ = 0;
     log_.clear();
     return true;
 }
@@ -236,24 +318,41 @@ void sparse_counters::sort_for_walk() {
     if (log_.size() != 0 && !merge_log()) {
         return;
     }
-    // The report is about to copy out every entry: the log's memory, and
-    // that of the room the merges left past the entries, serve better there.
+    // A walk is about to read every entry, most likely into rows of their
+    // own: the log's memory, and that of the room the merges left past the
+    // entries, serve better there.
     log_.release();
     entries_.discard_after(count_);
 }
 
-bool sparse_counters::take_sorted(page_array<sparse_entry>& entries, std::size_t& count) {
+bool sparse_counters::take_rows(table_rows& rows) {
     if (broken_) {
         return false;
     }
-    if (index_ || log_.capacity() != 0) {
-        sort_for_walk();
-        if (broken_) {
+    if (index_) {
+        sort_entries();
+    }
+    std::size_t first = 0;
+    if (log_.size() != 0) {
+        if (!merge_log_into_rows(first)) {
             return false;
         }
+    } else {
+        sparse_entry* const entries = entries_.first(count_).data();
+        for (std::size_t i = 0; i < count_; ++i) {
+            const sparse_entry entry = entries[i];
+            put_row(entries, i, entry.key, entry.counters);
+        }
     }
-    entries = std::move(entries_);
-    count = std::exchange(count_, 0);
+    log_.release();
+    // The pages past the rows, and those of a gap left in front of them,
+    // hold nothing the rows need.
+    entries_.discard_after(first + count_);
+    entries_.discard_before(first);
+    rows.pages_ = page_array<report_row>(entries_.release_pages());
+    rows.first_ = first;
+    rows.count_ = std::exchange(count_, 0);
+    entries_ = page_array<sparse_entry>{page_use::front_to_back};
     cursor_ = 0;
     // Sorted and empty: the next new entry builds a fresh index.
     return true;

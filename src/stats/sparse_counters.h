@@ -57,10 +57,11 @@ public:
     // breaks on it.
     bool settle() { return log_.size() == 0 || merge_log(); }
 
-    // Hands the entries over, sorted by key with every pending count merged
-    // in, and leaves the table empty. False, with nothing handed over, for a
-    // broken table.
-    bool take_sorted(page_array<sparse_entry>& entries, std::size_t& count);
+    // Hands every entry over as a report row, in key order with every
+    // pending count merged in, in the pages that held the entries, and
+    // leaves the table empty. False, with nothing handed over, for a broken
+    // table or when the rows do not fit.
+    bool take_rows(table_rows& rows);
 
     // True once the index or the array failed to grow: the table can no
     // longer be read or changed reliably.
@@ -102,6 +103,14 @@ private:
     // Adds every logged count into the sorted entries; false (and broken)
     // when the array cannot grow.
     bool merge_log();
+    // The same for the last time: the merged entries become report rows,
+    // and they are handed over where they lie rather than moved down to the
+    // front of the array. Gives the index of the first row.
+    bool merge_log_into_rows(std::size_t& first);
+    // Where the merges run: room past the entries for every distinct key of
+    // the sorted log. Returns the top of that room; the table is broken
+    // when the array cannot grow.
+    std::size_t make_room(std::span<const logged_count> counts);
 
     // From this many entries on a table is sorted and logged into rather
     // than hashed: about a megabyte of entries and index, half the L2 cache.
