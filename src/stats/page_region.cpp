@@ -50,14 +50,6 @@ void page_region::discard_after(std::size_t bytes) noexcept {
     }
 }
 
-void page_region::discard_before(std::size_t bytes) noexcept {
-    const std::size_t page = page_size();
-    const std::size_t cut = (bytes > size_ ? size_ : bytes) / page * page;
-    if (cut != 0) {
-        madvise(base_, cut, MADV_DONTNEED);
-    }
-}
-
 bool page_region::resize(std::size_t bytes) {
     const std::size_t page = page_size();
     if (bytes > static_cast<std::size_t>(-1) - page) {

@@ -35,8 +35,6 @@ public:
     // Gives the whole pages past the first bytes back to the system; they
     // read as zero again when next touched.
     void discard_after(std::size_t bytes) noexcept;
-    // The same for the whole pages within the first bytes.
-    void discard_before(std::size_t bytes) noexcept;
 
 private:
     void release() noexcept;
@@ -90,8 +88,6 @@ public:
     std::size_t capacity() const { return capacity_; }
     // Gives back the pages wholly past the first count elements.
     void discard_after(std::size_t count) noexcept { region_.discard_after(count * sizeof(T)); }
-    // Gives back the pages wholly within the first count elements.
-    void discard_before(std::size_t count) noexcept { region_.discard_before(count * sizeof(T)); }
     T& operator[](std::size_t index) const { return data_[index]; }
     std::span<T> first(std::size_t count) const { return {data_, count}; }
 

@@ -162,15 +162,28 @@ int sparse_counters::log_count(std::uint64_t key, std::uint32_t length) {
 }
 
 std::size_t sparse_counters::make_room(std::span<const logged_count> counts) {
-    // The merges run from the back of room for every logged key being new,
-    // so that they never overwrite an entry they have yet to move; the keys
-    // that were not new leave a gap. Counting the new keys exactly instead
-    // would cost a branchy pass over all the entries before every merge.
+    // The merges run from the back of room for exactly the logged keys that
+    // are new, so that they never overwrite an entry they have yet to move
+    // and end where the entries below every logged key begin. Room for
+    // every distinct key instead would leave a gap to close by moving every
+    // merged entry down once more, and would touch pages that only the gap
+    // used. One pass over the log and the entries in step finds the keys
+    // already known.
     std::size_t distinct = counts.empty() ? 0 : 1;
     for (std::size_t i = 1; i < counts.size(); ++i) {
         distinct += counts[i].key() != counts[i - 1].key();
     }
-    const std::size_t top = count_ + distinct;
+    const sparse_entry* const entries = entries_.first(count_).data();
+    std::size_t known = 0;
+    std::size_t e = 0;
+    for (std::size_t r = 0; r < counts.size();) {
+        const std::uint64_t logged = counts[r].key();
+        const std::uint64_t entry = e < count_ ? entries[e].key : ~std::uint64_t{0};
+        known += logged == entry;
+        r += logged <= entry;
+        e += entry <= logged;
+    }
+    const std::size_t top = count_ + distinct - known;
     if (top > entries_.capacity() && !entries_.resize(std::max(top, entries_.capacity() * 2))) {
         broken_ = true;
         return 0;
@@ -180,19 +193,12 @@ std::size_t sparse_counters::make_room(std::span<const logged_count> counts) {
 
 namespace {
 
-// After a merge from the back: entries [0, kept) were below every logged key
-// and are still in place, the merged ones lie at [merged_from, top), and the
-// places between are the gap.
-struct merge_ends {
-    std::size_t kept;
-    std::size_t merged_from;
-};
-
 // Merges the sorted counts into the sorted entries below them, from the
-// back down from top, and calls put(at, key, counters) for every merged
-// entry, at falling places.
+// back down from top (see make_room), and calls put(at, key, counters) for
+// every merged entry, at falling places. Returns how many entries at the
+// front were below every logged key: those are left where they are.
 template <class put_type>
-merge_ends merge_from_back(sparse_entry* entries, std::size_t count,
+std::size_t merge_from_back(sparse_entry* entries, std::size_t count,
                             std::span<const logged_count> counts, std::size_t top, put_type put) {
     std::size_t write = top;
     std::size_t old = count;
@@ -214,7 +220,7 @@ merge_ends merge_from_back(sparse_entry* entries, std::size_t count,
         }
         put(--write, key, sum);
     }
-    return merge_ends{old, write};
+    return old;
 }
 
 // A report row written over the place of an entry, which has the same size
@@ -235,54 +241,32 @@ bool sparse_counters::merge_log() {
         return false;
     }
     sparse_entry* const entries = entries_.first(top).data();
-    const merge_ends ends = merge_from_back(
-        entries, count_, counts, top,
-        [entries](std::size_t at, std::uint64_t key, const table_counters& counters) {
-            entries[at] = sparse_entry{key, counters};
-        });
-    // The merged entries move down over the gap, so that the array starts
-    // at the front again.
-    if (ends.merged_from != ends.kept) {
-        std::copy(entries + ends.merged_from, entries + top, entries + ends.kept);
-    }
-    count_ = top - (ends.merged_from - ends.kept);
+    merge_from_back(entries, count_, counts, top,
+                    [entries](std::size_t at, std::uint64_t key, const table_counters& counters) {
+                        entries[at] = sparse_entry{key, counters};
+                    });
+    count_ = top;
     cursor_ = 0;
     log_.clear();
     return true;
 }
 
-bool sparse_counters::merge_log_into_rows(std::size_t& first) {
+bool sparse_counters::merge_log_into_rows() {
     const std::span<const logged_count> counts = log_.sort();
     const std::size_t top = make_room(counts);
     if (broken_) {
         return false;
     }
     sparse_entry* const entries = entries_.first(top).data();
-    const merge_ends ends = merge_from_back(
-        entries, count_, counts, top,
-        [entries](std::size_t at, std::uint64_t key, const table_counters& counters) {
-            put_row(entries, at, key, counters);
-        });
-    for (std::size_t i = 0; i < ends.kept; ++i) {
+    const auto put = [entries](std::size_t at, std::uint64_t key, const table_counters& counters) {
+        put_row(entries, at, key, counters);
+    };
+    const std::size_t kept = merge_from_back(entries, count_, counts, top, put);
+    for (std::size_t i = 0; i < kept; ++i) {
         const sparse_entry entry = entries[i];
         put_row(entries, i, entry.key, entry.counters);
     }
-    // Rows are handed over where they lie, so the gap is closed by moving
-    // the smaller side: with keys spread evenly, the few entries below the
-    // smallest logged key.
-    const std::size_t gap = ends.merged_from - ends.kept;
-    const std::size_t merged = top - ends.merged_from;
-    if (gap != 0 && ends.kept <= merged) {
-        std::memmove(static_cast<void*>(entries + gap), entries, ends.kept * sizeof(sparse_entry));
-        first = gap;
-    } else {
-        if (gap != 0) {
-            std::memmove(static_cast<void*>(entries + ends.kept), entries + ends.merged_from,
-                         merged * sizeof(sparse_entry));
-        }
-        first = 0;
-    }
-    count_ = top - gap;
+    count_ = top;
     log_.clear();
     return true;
 }
@@ -332,9 +316,8 @@ bool sparse_counters::take_rows(table_rows& rows) {
     if (index_) {
         sort_entries();
     }
-    std::size_t first = 0;
     if (log_.size() != 0) {
-        if (!merge_log_into_rows(first)) {
+        if (!merge_log_into_rows()) {
             return false;
         }
     } else {
@@ -345,12 +328,8 @@ bool sparse_counters::take_rows(table_rows& rows) {
         }
     }
     log_.release();
-    // The pages past the rows, and those of a gap left in front of them,
-    // hold nothing the rows need.
-    entries_.discard_after(first + count_);
-    entries_.discard_before(first);
+    entries_.discard_after(count_);
     rows.pages_ = page_array<report_row>(entries_.release_pages());
-    rows.first_ = first;
     rows.count_ = std::exchange(count_, 0);
     entries_ = page_array<sparse_entry>{page_use::front_to_back};
     cursor_ = 0;

@@ -103,13 +103,12 @@ private:
     // Adds every logged count into the sorted entries; false (and broken)
     // when the array cannot grow.
     bool merge_log();
-    // The same for the last time: the merged entries become report rows,
-    // and they are handed over where they lie rather than moved down to the
-    // front of the array. Gives the index of the first row.
-    bool merge_log_into_rows(std::size_t& first);
-    // Where the merges run: room past the entries for every distinct key of
-    // the sorted log. Returns the top of that room; the table is broken
-    // when the array cannot grow.
+    // The same for the last time, with the report's rows for a result: the
+    // merged entries, and those left in place, become rows where they lie.
+    bool merge_log_into_rows();
+    // Where the merges run: room past the entries for every logged key that
+    // is new. Returns the top of that room; the table is broken when the
+    // array cannot grow.
     std::size_t make_room(std::span<const logged_count> counts);
 
     // From this many entries on a table is sorted and logged into rather

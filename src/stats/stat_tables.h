@@ -50,12 +50,11 @@ struct report_row {
 // take_rows).
 class table_rows {
 public:
-    std::span<report_row> rows() const { return pages_.first(first_ + count_).subspan(first_); }
+    std::span<report_row> rows() const { return pages_.first(count_); }
     std::size_t size() const { return count_; }
     // Gives the pages back.
     void clear() {
         pages_ = page_array<report_row>{};
-        first_ = 0;
         count_ = 0;
     }
 
@@ -63,8 +62,6 @@ private:
     friend class ordered_store;
     friend class sparse_counters;
     page_array<report_row> pages_;
-    // The rows need not start at the front of their pages.
-    std::size_t first_ = 0;
     std::size_t count_ = 0;
 };
 

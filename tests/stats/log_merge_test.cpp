@@ -1,8 +1,9 @@
-// A wide table's merge of its log makes room for every logged key being new
-// and closes what is left over afterwards. Each round below logs keys that
-// land in one telling place relative to the entries already there (all
-// known, all before, all after, in between, one key many times) and forces
-// a merge with a lookup, or has the report take the rows with the log still
+// A wide table's merge of its log makes room for exactly the logged keys
+// that are new, found by a pass over the log and the entries in step, and
+// merges from the back into it. Each round below logs keys that land in one
+// telling place relative to the entries already there (all known, all
+// before, all after, in between, one key many times) and forces a merge
+// with a lookup, or has the report take the rows with the log still
 // pending; the rows must then match an ordered map.
 
 #include <cstdint>
@@ -105,8 +106,9 @@ TEST_F(log_merge_test, logged_keys_known_new_before_after_and_between_entries) {
     EXPECT_EQ(entry_count(host()), expected_.size());
 }
 
-// The last merge writes rows where the entries lie and closes the gap from
-// either side; which one depends on where the logged keys fall.
+// The last merge writes rows where the entries lie, and the entries below
+// every logged key become rows in place; how many those are depends on
+// where the logged keys fall.
 TEST_F(log_merge_test, rows_taken_with_the_log_pending_match_for_every_placement) {
     for (const round& each : placements()) {
         ASSERT_EQ(create_tables(stat_total | stat_host), 0);
