@@ -1,6 +1,5 @@
 #include "stats/ordered_store.h"
 
-
 std::unique_ptr<ordered_store> ordered_store::open(std::uint32_t dense_values,
                                                     bool direction_split, bool deferred_slots) {
     std::unique_ptr<ordered_store> store(new ordered_store(dense_values, direction_split));
@@ -117,6 +116,7 @@ int ordered_store::take_rows(table_rows& rows) {
     while (count < total && next(key, counters) == 0) {
         pages[count++] = report_row{key, counters.bytes, counters.packets};
     }
+    // The store is left empty, as when its rows are taken in place.
     dense_.clear();
     table_rows dropped;
     sparse_.take_rows(dropped);

@@ -232,6 +232,14 @@ void put_row(sparse_entry* entries, std::size_t at, std::uint64_t key,
     std::memcpy(static_cast<void*>(entries + at), &row, sizeof row);
 }
 
+// The first count entries become rows where they lie.
+void put_rows(sparse_entry* entries, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const sparse_entry entry = entries[i];
+        put_row(entries, i, entry.key, entry.counters);
+    }
+}
+
 }  // namespace
 
 bool sparse_counters::merge_log() {
@@ -261,11 +269,7 @@ bool sparse_counters::merge_log_into_rows() {
     const auto put = [entries](std::size_t at, std::uint64_t key, const table_counters& counters) {
         put_row(entries, at, key, counters);
     };
-    const std::size_t kept = merge_from_back(entries, count_, counts, top, put);
-    for (std::size_t i = 0; i < kept; ++i) {
-        const sparse_entry entry = entries[i];
-        put_row(entries, i, entry.key, entry.counters);
-    }
+    put_rows(entries, merge_from_back(entries, count_, counts, top, put));
     count_ = top;
     log_.clear();
     return true;
@@ -321,11 +325,7 @@ bool sparse_counters::take_rows(table_rows& rows) {
             return false;
         }
     } else {
-        sparse_entry* const entries = entries_.first(count_).data();
-        for (std::size_t i = 0; i < count_; ++i) {
-            const sparse_entry entry = entries[i];
-            put_row(entries, i, entry.key, entry.counters);
-        }
+        put_rows(entries_.first(count_).data(), count_);
     }
     log_.release();
     entries_.discard_after(count_);
