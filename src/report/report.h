@@ -10,8 +10,8 @@
 int print_report();
 
 // Replaces rows with every entry of the table, in key order, and returns
-// the count; the table is left empty (see take_rows). A table failure or a
-// lack of memory leaves no rows.
+// the count; the table is left empty (see take_rows). A table failure
+// leaves no rows; a lack of memory, the first rows there was room for.
 int collect_rows(stat_table& table, table_rows& rows);
 
 // For sorting, largest byte count first: -1 when a has more bytes than b, 1

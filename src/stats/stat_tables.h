@@ -104,8 +104,9 @@ std::size_t entry_count(stat_table& table);
 // with next_entry would yield them, and leaves the table empty. The report
 // is a table's last reader: handing the entries over lets a table of
 // millions of entries become its rows in place, where a copy would double
-// the run's memory. 0; or -1 with errno set for a closed or broken table,
-// or when there is no memory for the rows, and rows is then empty.
+// the run's memory. 0, also when rows lacked the memory for more than the
+// first entries; or -1 with errno set for a closed or broken table, or when
+// the last merge of a wide table finds no memory, and rows is then empty.
 int take_rows(stat_table& table, table_rows& rows);
 
 // Adds the packet's wire length and one packet to the entry of key; a table
