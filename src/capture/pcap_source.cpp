@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 #include <utility>
 
@@ -94,13 +95,16 @@ pcap_handle open_file(const std::string& name, char* errbuf) {
     if (name == "-") {
         return pcap_handle(pcap_open_offline(name.c_str(), errbuf));
     }
+    // Without memory for the buffer, stdio's own serves.
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[file_buffer_size]);
     std::FILE* const file = std::fopen(name.c_str(), "rb");
     if (file == nullptr) {
         std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "%s: %s", name.c_str(), std::strerror(errno));
         return nullptr;
     }
-    auto buffer = std::make_unique_for_overwrite<char[]>(file_buffer_size);
-    std::setvbuf(file, buffer.get(), _IOFBF, file_buffer_size);
+    if (buffer) {
+        std::setvbuf(file, buffer.get(), _IOFBF, file_buffer_size);
+    }
     pcap_t* const handle = pcap_fopen_offline(file, errbuf);
     if (handle == nullptr) {
         // libpcap keeps the file only once it has read a header from it.
