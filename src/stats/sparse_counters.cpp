@@ -242,35 +242,28 @@ void put_rows(sparse_entry* entries, std::size_t count) {
 
 }  // namespace
 
-bool sparse_counters::merge_log() {
+bool sparse_counters::merge_log(merge_output output) {
     const std::span<const logged_count> counts = log_.sort();
     const std::size_t top = make_room(counts);
     if (broken_) {
         return false;
     }
     sparse_entry* const entries = entries_.first(top).data();
-    merge_from_back(entries, count_, counts, top,
-                    [entries](std::size_t at, std::uint64_t key, const table_counters& counters) {
-                        entries[at] = sparse_entry{key, counters};
-                    });
+    if (output == merge_output::rows) {
+        const auto put = [entries](std::size_t at, std::uint64_t key,
+                                   const table_counters& counters) {
+            put_row(entries, at, key, counters);
+        };
+        put_rows(entries, merge_from_back(entries, count_, counts, top, put));
+    } else {
+        const auto put = [entries](std::size_t at, std::uint64_t key,
+                                   const table_counters& counters) {
+            entries[at] = sparse_entry{key, counters};
+        };
+        merge_from_back(entries, count_, counts, top, put);
+    }
     count_ = top;
     cursor_ = 0;
-    log_.clear();
-    return true;
-}
-
-bool sparse_counters::merge_log_into_rows() {
-    const std::span<const logged_count> counts = log_.sort();
-    const std::size_t top = make_room(counts);
-    if (broken_) {
-        return false;
-    }
-    sparse_entry* const entries = entries_.first(top).data();
-    const auto put = [entries](std::size_t at, std::uint64_t key, const table_counters& counters) {
-        put_row(entries, at, key, counters);
-    };
-    put_rows(entries, merge_from_back(entries, count_, counts, top, put));
-    count_ = top;
     log_.clear();
     return true;
 }
@@ -321,7 +314,7 @@ bool sparse_counters::take_rows(table_rows& rows) {
         sort_entries();
     }
     if (log_.size() != 0) {
-        if (!merge_log_into_rows()) {
+        if (!merge_log(merge_output::rows)) {
             return false;
         }
     } else {

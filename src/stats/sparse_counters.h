@@ -100,12 +100,13 @@ private:
     void sort_entries();
     void sort_for_walk();
     int log_count(std::uint64_t key, std::uint32_t length);
+    // What a merge leaves: sorted entries, or for the last one, when the
+    // report takes the table, its rows, every entry turned into its row
+    // where it lies.
+    enum class merge_output { entries, rows };
     // Adds every logged count into the sorted entries; false (and broken)
     // when the array cannot grow.
-    bool merge_log();
-    // The same for the last time, with the report's rows for a result: the
-    // merged entries, and those left in place, become rows where they lie.
-    bool merge_log_into_rows();
+    bool merge_log(merge_output output = merge_output::entries);
     // Where the merges run: room past the entries for every logged key that
     // is new. Returns the top of that room; the table is broken when the
     // array cannot grow.
