@@ -12,6 +12,8 @@
 #include "gen/traffic_mix.h"
 #include "stats/accounting.h"
 
+using namespace tallywire;
+
 namespace {
 
 // The frames back to back in one buffer, as libpcap hands them out of its

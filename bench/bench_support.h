@@ -12,8 +12,10 @@
 #include <malloc.h>
 #include <unistd.h>
 
-#include "program_state.h"
+#include "cli/program_state.h"
 #include "stats/stat_tables.h"
+
+using namespace tallywire;
 
 namespace twbench {
 

@@ -11,8 +11,10 @@
 
 #include "bench_support.h"
 #include "capture/packet_record.h"
-#include "program_state.h"
+#include "cli/program_state.h"
 #include "stats/stat_tables.h"
+
+using namespace tallywire;
 
 namespace {
 

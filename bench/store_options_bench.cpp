@@ -13,6 +13,8 @@
 #include "bench_support.h"
 #include "stats/sparse_counters.h"
 
+using namespace tallywire;
+
 namespace {
 
 struct position_indexed {

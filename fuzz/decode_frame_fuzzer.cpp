@@ -24,9 +24,11 @@
 
 #include "capture/packet_record.h"
 #include "fuzz_support.h"
-#include "program_state.h"
+#include "cli/program_state.h"
 #include "stats/accounting.h"
 #include "stats/stat_tables.h"
+
+using namespace tallywire;
 
 namespace {
 

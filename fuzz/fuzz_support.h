@@ -9,6 +9,8 @@
 
 #include "stats/stat_tables.h"
 
+using namespace tallywire;
+
 namespace twfuzz {
 
 inline constexpr std::uint32_t all_kinds =

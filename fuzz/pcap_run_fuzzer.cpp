@@ -12,7 +12,9 @@
 
 #include "cli/run_sequence.h"
 #include "fuzz_support.h"
-#include "program_state.h"
+#include "cli/program_state.h"
+
+using namespace tallywire;
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     twfuzz::discard_standard_output();

@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "cli/options.h"
-#include "cli/settings.h"
+#include "settings.h"
+
+using namespace tallywire;
 
 namespace {
 

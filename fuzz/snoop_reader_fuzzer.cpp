@@ -7,8 +7,10 @@
 
 #include "capture/sources.h"
 #include "fuzz_support.h"
-#include "program_state.h"
+#include "cli/program_state.h"
 #include "stats/accounting.h"
+
+using namespace tallywire;
 
 namespace {
 

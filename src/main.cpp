@@ -1,3 +1,3 @@
 #include "cli/run_sequence.h"
 
-int main(int argc, char** argv) { return tallywire_main(argc, argv); }
+int main(int argc, char** argv) { return tallywire::tallywire_main(argc, argv); }

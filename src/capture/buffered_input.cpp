@@ -7,6 +7,8 @@
 
 #include "capture/file_descriptor.h"
 
+namespace tallywire {
+
 namespace {
 
 // The smallest buffer worth a read call, and the step by which a buffer
@@ -102,3 +104,5 @@ std::size_t buffered_input::growth_step(std::size_t wanted) const {
     }
     return std::max<std::size_t>(step, 1);
 }
+
+}  // namespace tallywire

@@ -5,6 +5,8 @@
 #include <memory>
 #include <span>
 
+namespace tallywire {
+
 // Hands out consecutive pieces of an open file through one reused buffer,
 // so that a file of many small records costs a few large reads instead of
 // two reads and an allocation per record.
@@ -45,3 +47,5 @@ private:
     bool at_end_ = false;
     bool failed_ = false;
 };
+
+}  // namespace tallywire

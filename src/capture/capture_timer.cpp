@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <csignal>
 
-#include "program_state.h"
+#include "capture/capture_state.h"
+
+namespace tallywire {
 
 namespace {
 
@@ -61,3 +63,5 @@ void install_capture_handler(int signal_number) {
     action.sa_flags = 0;
     sigaction(signal_number, &action, nullptr);
 }
+
+}  // namespace tallywire

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace tallywire {
+
 // Longest single arming of the capture timer, in seconds.
 inline constexpr double timer_chunk_seconds = 600.0;
 
@@ -17,3 +19,5 @@ void capture_signal_handler(int signal_number);
 
 // Installs capture_signal_handler for the signal; it stays installed.
 void install_capture_handler(int signal_number);
+
+}  // namespace tallywire

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <utility>
 
+namespace tallywire {
+
 file_descriptor::~file_descriptor() {
     if (fd_ >= 0) {
         close(fd_);
@@ -49,3 +51,5 @@ read_outcome read_at_least(int fd, std::span<std::uint8_t> buffer, std::size_t w
     }
     return outcome;
 }
+
+}  // namespace tallywire

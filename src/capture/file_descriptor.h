@@ -5,6 +5,8 @@
 #include <span>
 #include <string>
 
+namespace tallywire {
+
 // Owns one open file descriptor and closes it when it goes.
 class file_descriptor {
 public:
@@ -35,3 +37,5 @@ struct read_outcome {
 // ends, or a read fails. Pipes, terminals and other devices may hand over
 // less than asked for in one read, so a short read is not taken as the end.
 read_outcome read_at_least(int fd, std::span<std::uint8_t> buffer, std::size_t wanted);
+
+}  // namespace tallywire

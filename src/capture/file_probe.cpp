@@ -7,6 +7,8 @@
 #include "capture/file_descriptor.h"
 #include "capture/sources.h"
 
+namespace tallywire {
+
 namespace {
 
 constexpr std::size_t magic_size = 8;
@@ -52,3 +54,5 @@ int probe_file_format(const std::string& path, std::uint32_t& code) {
     }
     return 0;
 }
+
+}  // namespace tallywire

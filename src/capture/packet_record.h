@@ -3,22 +3,18 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <span>
 
-#include "capture/capture_mode.h"
+#include "capture/bounded_read.h"
+#include "capture/link_classes.h"
+#include "settings.h"
 
 struct pcap_pkthdr;
 
+namespace tallywire {
+
 inline constexpr std::size_t packet_data_size = 32768;
-
-// Link classes (low byte of a link_code).
-inline constexpr std::uint32_t link_class_unknown = 0;
-inline constexpr std::uint32_t link_class_null = 1;
-inline constexpr std::uint32_t link_class_ethernet = 2;
-inline constexpr std::uint32_t link_class_ppp = 4;
-
-// Network classes shared by every link class (high byte of a link_code).
-inline constexpr std::uint32_t network_class_ipv4 = 1;
-inline constexpr std::uint32_t network_class_ipv6 = 2;
 
 struct packet_timestamp {
     std::int64_t seconds = 0;
@@ -27,8 +23,8 @@ struct packet_timestamp {
 
 // The one record of the current frame, overwritten by every frame.
 // Only the first copied_length bytes of data belong to the current frame;
-// whatever lies past them is left over from earlier frames and must not be
-// read as this frame's.
+// whatever lies past them is left over from earlier frames, so the frame's
+// bytes are read through captured() alone.
 struct packet_record {
     packet_timestamp timestamp;
     std::uint32_t counted_length = 0;  // wire length: what byte counters add
@@ -38,6 +34,9 @@ struct packet_record {
     std::array<std::uint8_t, 6> ether_src{};
     std::uint16_t ether_type = 0;  // host byte order
     std::array<std::uint8_t, packet_data_size> data{};
+
+    // The network-layer bytes this frame captured.
+    byte_span captured() const { return byte_span(data).first(copied_length); }
 };
 
 using packet_sink = void (*)(const packet_record* packet, void* sink_arg);
@@ -67,20 +66,14 @@ inline int is_ipv6(const packet_record& packet) {
     return network_class(packet) == network_class_ipv6 ? 1 : 0;
 }
 
-// True when the current frame captured data[offset .. offset + width).
-inline bool has_captured(const packet_record& packet, std::size_t offset, std::size_t width) {
-    return offset + width <= packet.copied_length;
-}
-
-// The IPv4 protocol byte or the IPv6 next-header byte; 0 for any other
+// The IPv4 protocol byte or the IPv6 next-header byte; absent for any other
 // network class and for a frame that did not capture that byte.
-inline std::uint8_t transport_protocol(const packet_record& packet) {
+inline std::optional<std::uint8_t> transport_protocol(const packet_record& packet) {
     switch (network_class(packet)) {
-    case network_class_ipv4:
-        return has_captured(packet, 9, 1) ? packet.data[9] : 0;
-    case network_class_ipv6:
-        return has_captured(packet, 6, 1) ? packet.data[6] : 0;
-    default:
-        return 0;
+    case network_class_ipv4: return read_u8(packet.captured(), 9);
+    case network_class_ipv6: return read_u8(packet.captured(), 6);
+    default: return std::nullopt;
     }
 }
+
+}  // namespace tallywire

@@ -12,7 +12,9 @@
 
 #include "capture/capture_timer.h"
 #include "capture/sources.h"
-#include "program_state.h"
+#include "capture/capture_state.h"
+
+namespace tallywire {
 
 namespace {
 
@@ -217,3 +219,5 @@ int run_pcap_source(const std::string& source_name, const std::string& filter_ex
     capture_running = 0;
     return 0;
 }
+
+}  // namespace tallywire

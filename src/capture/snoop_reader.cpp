@@ -5,20 +5,18 @@
 #include <new>
 #include <span>
 
+#include "capture/bounded_read.h"
 #include "capture/buffered_input.h"
-#include "capture/byte_order.h"
 #include "capture/file_descriptor.h"
 #include "capture/sources.h"
+
+namespace tallywire {
 
 namespace {
 
 constexpr std::size_t file_header_size = 16;
 constexpr std::size_t record_header_size = 24;
 constexpr std::uint32_t snoop_ethernet = 4;  // RFC 1761 numbering, not a DLT_ value
-
-std::uint32_t big_endian32(std::span<const std::uint8_t> bytes, std::size_t offset) {
-    return read_big_endian32(bytes.subspan(offset, 4).data());
-}
 
 struct record_header {
     std::uint32_t wire_length;
@@ -28,9 +26,10 @@ struct record_header {
     std::uint32_t microseconds;
 };
 
-record_header parse_record_header(std::span<const std::uint8_t> bytes) {
-    return {big_endian32(bytes, 0), big_endian32(bytes, 4), big_endian32(bytes, 8),
-            big_endian32(bytes, 16), big_endian32(bytes, 20)};
+record_header parse_record_header(std::span<const std::uint8_t, record_header_size> bytes) {
+    return {big_endian32(bytes.subspan<0, 4>()), big_endian32(bytes.subspan<4, 4>()),
+            big_endian32(bytes.subspan<8, 4>()), big_endian32(bytes.subspan<16, 4>()),
+            big_endian32(bytes.subspan<20, 4>())};
 }
 
 int report_failure(const char* message) {
@@ -39,11 +38,11 @@ int report_failure(const char* message) {
 }
 
 int read_records(buffered_input& input, capture_context& context) {
-    const auto file_header = input.take(file_header_size);
-    if (file_header.size() < file_header_size) {
+    const auto file_header = read_bytes<file_header_size>(input.take(file_header_size), 0);
+    if (!file_header) {
         return report_failure("get_snoop_data: Can't read file header\n");
     }
-    if (big_endian32(file_header, 12) != snoop_ethernet) {
+    if (big_endian32(file_header->subspan<12, 4>()) != snoop_ethernet) {
         return report_failure("get_snoop_data: No support for this link type (yet?)\n");
     }
 
@@ -52,10 +51,11 @@ int read_records(buffered_input& input, capture_context& context) {
         if (header_bytes.empty() && !input.failed()) {
             return 0;  // the file ends exactly between two records
         }
-        if (header_bytes.size() < record_header_size) {
+        const auto header = read_bytes<record_header_size>(header_bytes, 0);
+        if (!header) {
             return report_failure("get_snoop_data: Can't read packet header\n");
         }
-        const record_header record = parse_record_header(header_bytes);
+        const record_header record = parse_record_header(*header);
         if (record.record_length < record_header_size) {
             return report_failure("get_snoop_data: Bad record length\n");
         }
@@ -100,3 +100,5 @@ int get_snoop_data(const std::string& path, capture_mode mode, packet_sink sink,
         return -1;
     }
 }
+
+}  // namespace tallywire

@@ -4,6 +4,8 @@
 
 #include "capture/sources.h"
 
+namespace tallywire {
+
 namespace {
 
 // Only regular files (0x8000) and character devices (0x2000) are probed;
@@ -45,3 +47,5 @@ int capture_from_source(const std::string& source_name, const std::string& filte
     }
     return capture_library();
 }
+
+}  // namespace tallywire

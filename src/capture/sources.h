@@ -3,8 +3,10 @@
 #include <cstdint>
 #include <string>
 
-#include "capture/capture_mode.h"
+#include "settings.h"
 #include "capture/packet_record.h"
+
+namespace tallywire {
 
 // Format codes of the first-bytes probe.
 inline constexpr std::uint32_t format_pcap = 0xa1b2c3d4;
@@ -25,3 +27,5 @@ int run_pcap_source(const std::string& source_name, const std::string& filter_ex
                     capture_mode mode, packet_sink sink, void* sink_arg, double capture_seconds);
 
 int get_snoop_data(const std::string& path, capture_mode mode, packet_sink sink, void* sink_arg);
+
+}  // namespace tallywire

@@ -5,7 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "stats/stat_tables.h"
+#include "stats/stat_kinds.h"
+
+namespace tallywire {
 
 namespace {
 
@@ -85,3 +87,5 @@ option_outcome read_options(int argc, char** argv, settings& out) {
     }
     return option_outcome::run;
 }
+
+}  // namespace tallywire

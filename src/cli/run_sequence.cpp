@@ -3,10 +3,12 @@
 #include "capture/sources.h"
 #include "cli/options.h"
 #include "cli/usage.h"
-#include "program_state.h"
 #include "report/report.h"
+#include "settings.h"
 #include "stats/accounting.h"
 #include "stats/stat_tables.h"
+
+namespace tallywire {
 
 int run_statistics(const std::string& source_name, std::uint32_t stat_kinds, capture_mode mode,
                    double capture_seconds) {
@@ -32,3 +34,5 @@ int tallywire_main(int argc, char** argv) {
     return run_statistics(chosen.source_name, chosen.stat_kinds, chosen.mode,
                           chosen.capture_seconds);
 }
+
+}  // namespace tallywire

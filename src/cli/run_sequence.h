@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <string>
 
-#include "capture/capture_mode.h"
+#include "settings.h"
+
+namespace tallywire {
 
 // One run: create the tables, read the source, print the report when the
 // source ran, close the tables. Returns the exit status: 0 for a completed
@@ -13,3 +15,5 @@ int run_statistics(const std::string& source_name, std::uint32_t stat_kinds, cap
 
 // The whole program: options, then the run. Returns the exit status.
 int tallywire_main(int argc, char** argv);
+
+}  // namespace tallywire

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 
+namespace tallywire {
+
 namespace {
 
 // First %s: the program's base name; second %s: its path as typed.
@@ -46,3 +48,5 @@ int print_usage(int status, const char* program_path) {
     std::fprintf(stderr, usage_format, base.c_str(), program_path);
     return status;
 }
+
+}  // namespace tallywire

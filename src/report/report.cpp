@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "program_state.h"
+#include "settings.h"
 #include "report/row_format.h"
 #include "report/row_sort.h"
+
+namespace tallywire {
 
 int collect_rows(stat_table& table, table_rows& rows) {
     // A table that cannot hand its rows over leaves none: the block then
@@ -70,3 +72,5 @@ int print_report() {
     }
     return finish_output();
 }
+
+}  // namespace tallywire

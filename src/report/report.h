@@ -2,6 +2,8 @@
 
 #include "stats/stat_tables.h"
 
+namespace tallywire {
+
 // Walks, sorts, limits and prints every table on standard output: a heading
 // per kind, Total first, each followed by its rows, largest byte count first.
 // With nothing counted it says so on standard error and prints nothing.
@@ -14,13 +16,4 @@ int print_report();
 // leaves no rows; a lack of memory, the first rows there was room for.
 int collect_rows(stat_table& table, table_rows& rows);
 
-// For sorting, largest byte count first: -1 when a has more bytes than b, 1
-// when fewer, 0 when as many. Nothing else is compared, so ties keep no
-// particular order.
-// Inline, since a sort of a million rows calls it some twenty million times.
-inline int compare_rows(const report_row& a, const report_row& b) {
-    if (a.bytes > b.bytes) {
-        return -1;
-    }
-    return a.bytes < b.bytes ? 1 : 0;
-}
+}  // namespace tallywire

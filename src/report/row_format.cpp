@@ -8,8 +8,10 @@
 #include <system_error>
 #include <vector>
 
-#include "program_state.h"
+#include "settings.h"
 #include "report/row_labels.h"
+
+namespace tallywire {
 
 namespace {
 
@@ -246,3 +248,5 @@ void print_rows(std::uint32_t kind, std::uint32_t count, std::span<const report_
         lines.add(name, suffix, row.packets, row.bytes, row_percent(row.bytes, total_bytes));
     }
 }
+
+}  // namespace tallywire

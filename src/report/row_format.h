@@ -8,7 +8,10 @@
 #include <span>
 #include <string_view>
 
-#include "stats/stat_tables.h"
+#include "stats/stat_kinds.h"
+#include "stats/table_records.h"
+
+namespace tallywire {
 
 // Width of the label column; a longer label pushes the rest of its line right.
 inline constexpr std::size_t label_column_width = 25;
@@ -25,3 +28,5 @@ void print_row(std::string_view name, std::string_view suffix, std::uint64_t pac
 
 // The row's share of all bytes; a zero total gives what the division gives.
 double row_percent(std::uint64_t bytes, std::uint64_t total_bytes);
+
+}  // namespace tallywire

@@ -8,8 +8,13 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <string>
 
-#include "program_state.h"
+#include "capture/link_classes.h"
+#include "settings.h"
+
+namespace tallywire {
 
 namespace {
 
@@ -88,53 +93,46 @@ std::string_view dotted_address(in_addr address, std::span<char> text) {
     return {text.data(), length};
 }
 
-const char* ethernet_label(std::uint32_t network_class) {
-    switch (network_class) {
-    case 1: return "Ethernet (IP):";
-    case 2: return "Ethernet (IPv6):";
-    case 3: return "Ethernet (arp):";
-    case 4: return "Ethernet (revarp):";
-    case 5: return "Ethernet (IPX):";
-    case 6: return "Ethernet (AppleTalk):";
-    case 7: return "Ethernet (AppleTalk ARP):";
-    default: return "Ethernet (other):";
+// Every link label, "link (protocol):", made once from the link classes'
+// tables, so that link_label hands out constant texts.
+class link_label_table {
+public:
+    link_label_table() {
+        for (const link_class_entry& link : link_classes) {
+            labels_[link.link_class].other = compose(link.name, link.other_name);
+            for (const link_protocol& protocol : link.protocols) {
+                labels_[link.link_class].by_network_class[protocol.network_class] =
+                    compose(link.name, protocol.name);
+            }
+        }
     }
-}
 
-const char* ppp_label(std::uint32_t network_class) {
-    switch (network_class) {
-    case 1: return "PPP (IP):";
-    case 2: return "PPP (IPv6):";
-    case 3: return "PPP (IPCP):";
-    case 4: return "PPP (IPCP6):";
-    case 5: return "PPP (CCP):";
-    case 6: return "PPP (LCP):";
-    case 7: return "PPP (PAP):";
-    case 8: return "PPP (CHAP):";
-    default: return "PPP (other):";
+    const char* find(std::uint32_t link_class, std::uint32_t network_class) const {
+        const auto link = labels_.find(link_class_entry_of(link_class).link_class);
+        const auto found = link->second.by_network_class.find(network_class);
+        return found != link->second.by_network_class.end() ? found->second.c_str()
+                                                            : link->second.other.c_str();
     }
-}
 
-const char* null_link_label(std::uint32_t network_class) {
-    switch (network_class) {
-    case 1: return "No Link (IP):";
-    case 2: return "No Link (IPv6):";
-    default: return "No Link (non-IP):";
+private:
+    static std::string compose(std::string_view link, std::string_view protocol) {
+        std::string label(link);
+        label.append(" (").append(protocol).append("):");
+        return label;
     }
-}
+
+    struct class_labels {
+        std::map<std::uint32_t, std::string> by_network_class;
+        std::string other;
+    };
+    std::map<std::uint32_t, class_labels> labels_;
+};
 
 }  // namespace
 
 const char* link_label(std::uint32_t link_code) {
-    const std::uint32_t link_class = link_code & 0xffu;
-    const std::uint32_t network_class = (link_code >> 8) & 0xffu;
-    switch (link_class) {
-    case 1: return null_link_label(network_class);
-    case 2: return ethernet_label(network_class);
-    case 4: return ppp_label(network_class);
-    // The misspelling is what scripts that read these reports match on.
-    default: return "UNKNWON (non-IP):";
-    }
+    static const link_label_table labels;
+    return labels.find(link_code & 0xffu, (link_code >> 8) & 0xffu);
 }
 
 const char* protocol_label(std::uint16_t protocol, bool no_resolve) {
@@ -183,3 +181,5 @@ std::string_view host_label(std::uint32_t address, bool no_resolve, std::size_t 
 std::string_view network_label(std::uint32_t network, std::span<char> text) {
     return dotted_address(inet_makeaddr(network, 0), text);
 }
+
+}  // namespace tallywire

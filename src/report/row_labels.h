@@ -8,7 +8,10 @@
 #include <span>
 #include <string_view>
 
-#include "stats/stat_tables.h"
+#include "stats/stat_kinds.h"
+#include "stats/table_records.h"
+
+namespace tallywire {
 
 // Host names are cut so that name, blank and direction mark fit the label
 // column of 25.
@@ -40,3 +43,5 @@ std::string_view host_label(std::uint32_t address, bool no_resolve, std::size_t 
 // A classful network number in host order, dotted with its host part as
 // zeros: 10 gives "10.0.0.0", 44048 gives "172.16.0.0".
 std::string_view network_label(std::uint32_t network, std::span<char> text);
+
+}  // namespace tallywire

@@ -6,7 +6,8 @@
 #include <cstdint>
 #include <utility>
 
-#include "report/report.h"
+
+namespace tallywire {
 
 namespace {
 
@@ -91,3 +92,5 @@ void sort_by_bytes(std::span<report_row> rows) {
     const unsigned top_shift = bits <= 8 ? 0 : (bits - 1) / 8 * 8;
     sort_from_digit(rows, top_shift);
 }
+
+}  // namespace tallywire

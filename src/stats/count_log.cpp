@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <utility>
 
+namespace tallywire {
+
 namespace {
 
 // Digits of 11 bits: a key of the 33 bits that a split Host table uses
@@ -83,3 +85,5 @@ void count_log::release() {
     capacity_ = 0;
     size_ = 0;
 }
+
+}  // namespace tallywire

@@ -6,6 +6,8 @@
 
 #include "stats/page_region.h"
 
+namespace tallywire {
+
 // One packet waiting in a count_log: the entry's ordered key in the upper
 // 40 bits and the packet's length in the lower 24, so that a record takes 8
 // bytes and sorting records sorts them by key.
@@ -65,3 +67,5 @@ private:
     std::size_t capacity_ = 0;
     std::size_t size_ = 0;
 };
+
+}  // namespace tallywire

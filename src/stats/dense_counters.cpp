@@ -1,5 +1,7 @@
 #include "stats/dense_counters.h"
 
+namespace tallywire {
+
 bool dense_counters::open(std::size_t slots, bool deferred) {
     // One slot more than asked: the spare that empty queue places point at.
     if (!counters_.resize(slots + 1)) {
@@ -27,3 +29,5 @@ std::size_t dense_counters::next_held(std::size_t from) {
     }
     return from < slots_ ? from : slots_;
 }
+
+}  // namespace tallywire

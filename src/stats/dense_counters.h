@@ -5,7 +5,9 @@
 #include <cstdint>
 
 #include "stats/page_region.h"
-#include "stats/stat_tables.h"
+#include "stats/table_records.h"
+
+namespace tallywire {
 
 // Counters addressed directly by slot, for kinds whose values lie in a small
 // range. The slots sit in zero pages that become resident only when counted
@@ -91,3 +93,5 @@ private:
     bool deferred_ = false;
     std::array<pending_add, 2> pending_{};
 };
+
+}  // namespace tallywire

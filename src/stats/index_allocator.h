@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <new>
 
+namespace tallywire {
+
 // The allocator of a table's hash index. A large index is looked up at
 // random all over, so it gets its own mapping with large pages advised,
 // which spares most of the address translation misses; small ones come from
@@ -52,3 +54,5 @@ public:
 private:
     static constexpr std::size_t mapped_from = std::size_t{2} << 20;
 };
+
+}  // namespace tallywire

@@ -2,7 +2,9 @@
 
 #include <cstdint>
 
-#include "stats/stat_tables.h"
+#include "stats/table_records.h"
+
+namespace tallywire {
 
 // Inside a store a key is one 64-bit number whose order is the order of
 // compare_keys: the value in the upper bits, then the direction, flipped so
@@ -17,3 +19,5 @@ inline table_key unpack_key(std::uint64_t key) {
     return table_key{static_cast<std::uint32_t>(key >> 8),
                      static_cast<std::int8_t>(static_cast<std::uint8_t>(key) ^ 0x80u)};
 }
+
+}  // namespace tallywire

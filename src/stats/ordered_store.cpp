@@ -1,5 +1,7 @@
 #include "stats/ordered_store.h"
 
+namespace tallywire {
+
 std::unique_ptr<ordered_store> ordered_store::open(std::uint32_t dense_values,
                                                     bool direction_split, bool deferred_slots) {
     std::unique_ptr<ordered_store> store(new ordered_store(dense_values, direction_split));
@@ -121,7 +123,8 @@ int ordered_store::take_rows(table_rows& rows) {
     dense_.clear();
     table_rows dropped;
     sparse_.take_rows(dropped);
-    rows.pages_ = std::move(pages);
-    rows.count_ = count;
+    rows = table_rows(std::move(pages), count);
     return 0;
 }
+
+}  // namespace tallywire

@@ -7,7 +7,9 @@
 #include "stats/dense_counters.h"
 #include "stats/ordered_key.h"
 #include "stats/sparse_counters.h"
-#include "stats/stat_tables.h"
+#include "stats/table_records.h"
+
+namespace tallywire {
 
 // The store behind one table: one entry per key, found and replaced by key,
 // walked in ascending key order. Values below a kind's dense bound live in
@@ -96,20 +98,4 @@ private:
     sparse_counters sparse_;
 };
 
-// Writes message and the error text through perror, then ends the program
-// with status 1.
-[[noreturn]] void end_on_table_error(const char* message);
-
-// What count_packet does, inline for the per-frame accounting: a call per
-// count would cost about a fifth more instructions per frame.
-[[gnu::always_inline]] inline void count_into(stat_table& table, const table_key& key,
-                                              std::uint32_t length) {
-    if (!table.db) [[unlikely]] {
-        errno = EBADF;
-        end_on_table_error("Fatal! find_entry()");
-    }
-    // One find-or-insert: only storing a new entry can fail.
-    if (table.db->count(key, length) != 0) [[unlikely]] {
-        end_on_table_error("Fatal! add_entry()");
-    }
-}
+}  // namespace tallywire

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <utility>
 
+namespace tallywire {
+
 namespace {
 
 constexpr std::size_t large_page = std::size_t{2} << 20;
@@ -79,3 +81,5 @@ bool page_region::resize(std::size_t bytes) {
     }
     return true;
 }
+
+}  // namespace tallywire

@@ -6,6 +6,8 @@
 #include <type_traits>
 #include <utility>
 
+namespace tallywire {
+
 // How a region's pages are written: scattered (a slot here and there, so
 // that most pages stay untouched and cost nothing) or front to back (so that
 // large pages cut the address translation misses of random lookups without
@@ -102,3 +104,5 @@ private:
     T* data_ = nullptr;
     std::size_t capacity_ = 0;
 };
+
+}  // namespace tallywire

@@ -11,6 +11,8 @@
 
 #include "stats/ordered_key.h"
 
+namespace tallywire {
+
 namespace {
 
 // Positions are 32-bit, which caps a table at this many entries.
@@ -43,7 +45,7 @@ sparse_counters::sparse_counters()
 sparse_counters::~sparse_counters() = default;
 
 table_counters* sparse_counters::locate(std::uint64_t key) const {
-    if (index_) {
+    if (mode_ == sparse_mode::hashed) {
         const auto found = index_->find(probe{key});
         return found == index_->end() ? nullptr : &entries_[found->index].counters;
     }
@@ -60,8 +62,20 @@ const table_counters* sparse_counters::find(std::uint64_t key) {
 }
 
 int sparse_counters::add(std::uint64_t key, std::uint32_t length) {
-    if (logging()) {
+    if (mode_ == sparse_mode::logging) {
         return log_count(key, length);
+    }
+    return add_unlogged(key, length);
+}
+
+int sparse_counters::add_unlogged(std::uint64_t key, std::uint32_t length) {
+    reopen();
+    if (mode_ == sparse_mode::logging) {
+        return log_count(key, length);
+    }
+    if (mode_ == sparse_mode::broken) {
+        errno = ENOMEM;
+        return -1;
     }
     if (table_counters* counters = locate(key)) {
         counters->bytes += length;
@@ -72,7 +86,7 @@ int sparse_counters::add(std::uint64_t key, std::uint32_t length) {
 }
 
 int sparse_counters::store(std::uint64_t key, const table_counters& counters) {
-    if (broken_ || (log_.size() != 0 && !merge_log())) {
+    if (mode_ == sparse_mode::broken || (log_.size() != 0 && !merge_log())) {
         errno = ENOMEM;
         return -1;
     }
@@ -80,16 +94,17 @@ int sparse_counters::store(std::uint64_t key, const table_counters& counters) {
         *stored = counters;
         return 0;
     }
-    return logging() ? insert_in_order(key, counters) : insert(key, counters);
+    reopen();
+    return mode_ == sparse_mode::logging ? insert_in_order(key, counters) : insert(key, counters);
 }
 
 int sparse_counters::insert(std::uint64_t key, const table_counters& counters) {
-    if (broken_ || count_ == max_entries) {
+    if (mode_ == sparse_mode::broken || count_ == max_entries) {
         errno = ENOMEM;
         return -1;
     }
     // An entry arriving after a walk sends the table back to hashed lookups.
-    if (!index_ && !build_index()) {
+    if (mode_ == sparse_mode::sorted && !build_index()) {
         return -1;
     }
     if (count_ == entries_.capacity() &&
@@ -103,13 +118,14 @@ int sparse_counters::insert(std::uint64_t key, const table_counters& counters) {
         // A flat hash set whose growth failed half-way cannot be destroyed
         // safely, so it is let go; the process is about to end on this error.
         static_cast<void>(index_.release());
-        broken_ = true;
+        mode_ = sparse_mode::broken;
         errno = ENOMEM;
         return -1;
     }
     ++count_;
     if (count_ == log_from) {
         sort_entries();
+        mode_ = sparse_mode::logging;
     }
     return 0;
 }
@@ -129,10 +145,6 @@ int sparse_counters::insert_in_order(std::uint64_t key, const table_counters& co
 }
 
 int sparse_counters::log_count(std::uint64_t key, std::uint32_t length) {
-    if (broken_) {
-        errno = ENOMEM;
-        return -1;
-    }
     if (!count_log::holds(key, length)) [[unlikely]] {
         // A length no real frame has: counted into its entry directly.
         if (log_.size() != 0 && !merge_log()) {
@@ -185,7 +197,7 @@ std::size_t sparse_counters::make_room(std::span<const logged_count> counts) {
     }
     const std::size_t top = count_ + distinct - known;
     if (top > entries_.capacity() && !entries_.resize(std::max(top, entries_.capacity() * 2))) {
-        broken_ = true;
+        mode_ = sparse_mode::broken;
         return 0;
     }
     return top;
@@ -245,7 +257,7 @@ void put_rows(sparse_entry* entries, std::size_t count) {
 bool sparse_counters::merge_log(merge_output output) {
     const std::span<const logged_count> counts = log_.sort();
     const std::size_t top = make_room(counts);
-    if (broken_) {
+    if (mode_ == sparse_mode::broken) {
         return false;
     }
     sparse_entry* const entries = entries_.first(top).data();
@@ -281,6 +293,7 @@ bool sparse_counters::build_index() {
         index->insert(position{static_cast<std::uint32_t>(i)});
     }
     index_ = std::move(index);
+    mode_ = sparse_mode::hashed;
     return true;
 }
 
@@ -293,7 +306,7 @@ void sparse_counters::sort_entries() {
 }
 
 void sparse_counters::sort_for_walk() {
-    if (index_) {
+    if (mode_ == sparse_mode::hashed) {
         sort_entries();
     }
     if (log_.size() != 0 && !merge_log()) {
@@ -304,13 +317,14 @@ void sparse_counters::sort_for_walk() {
     // entries, serve better there.
     log_.release();
     entries_.discard_after(count_);
+    mode_ = sparse_mode::sorted;
 }
 
 bool sparse_counters::take_rows(table_rows& rows) {
-    if (broken_) {
+    if (mode_ == sparse_mode::broken) {
         return false;
     }
-    if (index_) {
+    if (mode_ == sparse_mode::hashed) {
         sort_entries();
     }
     if (log_.size() != 0) {
@@ -322,21 +336,20 @@ bool sparse_counters::take_rows(table_rows& rows) {
     }
     log_.release();
     entries_.discard_after(count_);
-    rows.pages_ = page_array<report_row>(entries_.release_pages());
-    rows.count_ = std::exchange(count_, 0);
+    rows = table_rows(page_array<report_row>(entries_.release_pages()), std::exchange(count_, 0));
     entries_ = page_array<sparse_entry>{page_use::front_to_back};
     cursor_ = 0;
     // Sorted and empty: the next new entry builds a fresh index.
+    mode_ = sparse_mode::sorted;
     return true;
 }
 
 const sparse_entry* sparse_counters::next_after(std::uint64_t key) {
-    if (broken_) {
-        return nullptr;
-    }
-    if (index_ || log_.capacity() != 0) {
-        sort_for_walk();
-        if (broken_) {
+    if (mode_ != sparse_mode::sorted) {
+        if (mode_ != sparse_mode::broken) {
+            sort_for_walk();
+        }
+        if (mode_ == sparse_mode::broken) {
             return nullptr;
         }
     }
@@ -360,3 +373,5 @@ const sparse_entry* sparse_counters::next_after(std::uint64_t key) {
     cursor_ = at;
     return at == count_ ? nullptr : &entries[at];
 }
+
+}  // namespace tallywire

@@ -9,7 +9,9 @@
 #include "stats/count_log.h"
 #include "stats/index_allocator.h"
 #include "stats/page_region.h"
-#include "stats/stat_tables.h"
+#include "stats/table_records.h"
+
+namespace tallywire {
 
 // One entry of a sparse table: the entry's ordered key (see ordered_store)
 // and its counters.
@@ -18,18 +20,28 @@ struct sparse_entry {
     table_counters counters;
 };
 
-// Counters under keys drawn from a wide range. The entries lie in one array.
-// While the table is small they are in order of arrival, found through a
-// hash index of 4-byte positions, which costs far less memory than a hash
-// map holding the entries themselves; the first walk sorts the array in
-// place and drops the index.
+// How a sparse table holds its entries, which lie in one array:
 //
-// A table that outgrows the caches keeps its array sorted by key instead:
-// there every hashed lookup would wait on memory, so counts are appended to
-// a count_log, and the log is sorted and merged into the array whenever it
-// fills, and before any lookup or walk. A walk then steps through the array,
-// and the memory of the index or the log is back before the report builds
-// its rows.
+// - hashed: in order of arrival, found through a hash index of 4-byte
+//   positions, which costs far less memory than a hash map holding the
+//   entries themselves. Every table starts here.
+// - logging: sorted by key. The table has outgrown the caches, where every
+//   hashed lookup would wait on memory, so counts are appended to a
+//   count_log, which is sorted and merged into the array whenever it fills
+//   and before any lookup or walk.
+// - sorted: sorted by key with nothing pending, found by binary search;
+//   where a walk leaves a table, so that it steps through the array and the
+//   memory of the index or the log is back before the report builds rows.
+// - broken: the index or the array failed to grow; every use is refused.
+//
+// A hashed table moves to logging when its entries reach log_from (sorted
+// once, the index dropped); a walk moves a hashed or logging table to sorted
+// (the log merged and released); a sorted table goes back to hashed when a
+// new key arrives while it is small (the index rebuilt), or to logging when
+// it is counted into while it is large; a failed growth breaks any table.
+enum class sparse_mode { hashed, logging, sorted, broken };
+
+// Counters under keys drawn from a wide range (see sparse_mode).
 class sparse_counters {
 public:
     sparse_counters();
@@ -65,7 +77,7 @@ public:
 
     // True once the index or the array failed to grow: the table can no
     // longer be read or changed reliably.
-    bool broken() const { return broken_; }
+    bool broken() const { return mode_ == sparse_mode::broken; }
 
 private:
     struct position {
@@ -90,9 +102,13 @@ private:
     using position_index =
         absl::flat_hash_set<position, position_hash, position_equal, index_allocator<position>>;
 
-    // Whether counts go to the log rather than to a lookup.
-    bool logging() const { return !index_ && count_ >= log_from; }
-
+    // A sorted table about to change: a large one goes back to logging.
+    void reopen() {
+        if (mode_ == sparse_mode::sorted && count_ >= log_from) {
+            mode_ = sparse_mode::logging;
+        }
+    }
+    int add_unlogged(std::uint64_t key, std::uint32_t length);
     table_counters* locate(std::uint64_t key) const;
     int insert(std::uint64_t key, const table_counters& counters);
     int insert_in_order(std::uint64_t key, const table_counters& counters);
@@ -121,13 +137,14 @@ private:
     // few tens of thousands of counts.
     static constexpr std::size_t least_log_records = std::size_t{1} << 18;
 
+    sparse_mode mode_ = sparse_mode::hashed;
     page_array<sparse_entry> entries_{page_use::front_to_back};
     std::size_t count_ = 0;
-    // Null while the entries are sorted for a walk.
+    // Held only while hashed.
     std::unique_ptr<position_index> index_;
     count_log log_;
-    // Set once an index could not grow; the table then refuses every change.
-    bool broken_ = false;
     // Where the last walk step ended: the next step usually starts there.
     std::size_t cursor_ = 0;
 };
+
+}  // namespace tallywire

@@ -5,9 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "capture/packet_record.h"
-#include "program_state.h"
+#include "settings.h"
 #include "stats/ordered_store.h"
+
+namespace tallywire {
 
 namespace {
 
@@ -36,14 +37,6 @@ int refuse_closed() {
 }
 
 }  // namespace
-
-std::string_view stat_kind_name(std::uint32_t kind) {
-    if (!std::has_single_bit(kind)) {
-        return {};
-    }
-    const auto bit = static_cast<std::size_t>(std::countr_zero(kind));
-    return bit < stat_kind_names.size() ? stat_kind_names[bit] : std::string_view{};
-}
 
 stat_table::stat_table() = default;
 stat_table::stat_table(stat_table&&) noexcept = default;
@@ -127,3 +120,5 @@ void end_on_table_error(const char* message) {
 void count_packet(stat_table& table, const table_key& key, const packet_record& packet) {
     count_into(table, key, packet.counted_length);
 }
+
+}  // namespace tallywire

@@ -13,7 +13,9 @@
 #include <vector>
 
 #include "capture/capture_timer.h"
-#include "program_state.h"
+#include "cli/program_state.h"
+
+using namespace tallywire;
 
 namespace {
 

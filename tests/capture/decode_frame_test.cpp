@@ -15,8 +15,10 @@
 #include "capture/source_test_support.h"
 #include "gen/capture_writer.h"
 #include "gen/frame_builder.h"
-#include "program_state.h"
+#include "cli/program_state.h"
 #include "support/process.h"
+
+using namespace tallywire;
 
 namespace {
 

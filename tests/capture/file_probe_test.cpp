@@ -11,6 +11,8 @@
 #include "gen/capture_writer.h"
 #include "support/process.h"
 
+using namespace tallywire;
+
 namespace {
 
 using magic_bytes = std::array<std::uint8_t, 8>;

@@ -30,6 +30,8 @@
 #include "capture/sources.h"
 #include "support/process.h"
 
+using namespace tallywire;
+
 namespace {
 
 using steady = std::chrono::steady_clock;

@@ -12,7 +12,9 @@
 
 #include "capture/source_test_support.h"
 #include "capture/sources.h"
-#include "program_state.h"
+#include "cli/program_state.h"
+
+using namespace tallywire;
 
 namespace {
 

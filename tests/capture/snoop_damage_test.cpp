@@ -9,6 +9,8 @@
 #include "capture/source_test_support.h"
 #include "support/process.h"
 
+using namespace tallywire;
+
 namespace {
 
 using twtest::first_record;

@@ -6,8 +6,10 @@
 #include "capture/sources.h"
 #include "capture/source_test_support.h"
 #include "gen/traffic_mix.h"
-#include "program_state.h"
+#include "cli/program_state.h"
 #include "support/process.h"
+
+using namespace tallywire;
 
 namespace {
 

@@ -19,8 +19,10 @@
 
 #include "capture/sources.h"
 #include "capture/source_test_support.h"
-#include "program_state.h"
+#include "cli/program_state.h"
 #include "support/process.h"
+
+using namespace tallywire;
 
 namespace {
 

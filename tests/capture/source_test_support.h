@@ -23,6 +23,8 @@
 #include "gen/frame_builder.h"
 #include "support/process.h"
 
+using namespace tallywire;
+
 namespace twtest {
 
 struct seen_frame {
@@ -71,7 +73,7 @@ inline void collect_frame(const packet_record* packet, void* sink_arg) {
     seen.data.assign(packet->data.begin(), packet->data.begin() + packet->copied_length);
     seen.ipv4 = is_ipv4(*packet);
     seen.ipv6 = is_ipv6(*packet);
-    seen.transport = transport_protocol(*packet);
+    seen.transport = transport_protocol(*packet).value_or(0);
 }
 
 // Frames of many kinds and sizes, among them a runt shorter than its

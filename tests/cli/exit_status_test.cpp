@@ -14,6 +14,7 @@
 #include "gen/frame_builder.h"
 #include "support/process.h"
 
+
 namespace {
 
 bool starts_with(const std::string& text, const std::string& prefix) {

@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "cli/options.h"
-#include "cli/settings.h"
+#include "settings.h"
 #include "stats/stat_tables.h"
+
+using namespace tallywire;
 
 namespace {
 

@@ -9,6 +9,8 @@
 #include "cli/usage.h"
 #include "support/process.h"
 
+using namespace tallywire;
+
 namespace {
 
 // The 23 lines of the text; "%s" stands for the base name in the first line

@@ -11,8 +11,10 @@
 #include <utility>
 #include <vector>
 
-#include "program_state.h"
+#include "cli/program_state.h"
 #include "report/row_labels.h"
+
+using namespace tallywire;
 
 namespace {
 

@@ -9,10 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "program_state.h"
+#include "cli/program_state.h"
 #include "report/row_format.h"
 #include "report/row_sort.h"
 #include "report_text.h"
+
+using namespace tallywire;
 
 namespace {
 

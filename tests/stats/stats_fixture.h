@@ -18,10 +18,12 @@
 #include "capture/sources.h"
 #include "gen/capture_writer.h"
 #include "gen/frame_builder.h"
-#include "program_state.h"
+#include "cli/program_state.h"
 #include "stats/accounting.h"
 #include "stats/stat_tables.h"
 #include "support/process.h"
+
+namespace tallywire {
 
 // Keys compare and print in test messages (found by argument lookup).
 inline bool operator==(const table_key& a, const table_key& b) {
@@ -35,6 +37,10 @@ inline std::ostream& operator<<(std::ostream& out, const table_key& key) {
 inline bool operator==(const table_counters& a, const table_counters& b) {
     return a.bytes == b.bytes && a.packets == b.packets;
 }
+
+}  // namespace tallywire
+
+using namespace tallywire;
 
 namespace twstats {
 

@@ -1,16 +1,25 @@
 #pragma once
 
+// What every layer reads: the options of the run. They are written only
+// while the command line is read and are read-only from the first step of
+// the run on; the layers read the program-wide ones in place.
+
 #include <cstdint>
 #include <string>
 
-#include "capture/capture_mode.h"
+namespace tallywire {
 
 // Longest text kept from a -i, -r or -f argument; longer ones are cut
 // silently, as if held in a 4096-byte buffer with its terminating zero.
 inline constexpr std::size_t max_text_setting = 4095;
 
-// The option values. Written only while the command line is read, read-only
-// from the first step of the run on.
+// How a source is to be opened: a live interface or a file, and whether a
+// live interface goes into promiscuous mode (ignored for files).
+struct capture_mode {
+    bool live = false;
+    bool promiscuous = true;
+};
+
 struct settings {
     std::uint32_t stat_kinds = 1;  // Total only
     capture_mode mode;             // promiscuous on, live off
@@ -23,3 +32,8 @@ struct settings {
     std::int32_t port_limit = 1024;
     std::int32_t max_lines = -1;  // every row
 };
+
+// The options of this run.
+extern settings current_settings;
+
+}  // namespace tallywire

@@ -1,19 +1,17 @@
-#include "program_state.h"
+#include "capture/capture_state.h"
 
-settings current_settings;
+namespace tallywire {
+
 packet_record current_packet;
 volatile std::sig_atomic_t capture_running = 0;
 std::atomic<double> seconds_remaining{0.0};
-std::vector<stat_table> stat_tables;
-int stat_table_count = 0;
 std::atomic<pcap*> live_capture_handle{nullptr};
 
-void reset_program_state() {
-    current_settings = settings{};
+void reset_capture_state() {
     current_packet = packet_record{};
     capture_running = 0;
     seconds_remaining = 0.0;
-    stat_tables.clear();
-    stat_table_count = 0;
     live_capture_handle = nullptr;
 }
+
+}  // namespace tallywire

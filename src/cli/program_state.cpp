@@ -1,0 +1,11 @@
+#include "cli/program_state.h"
+
+namespace tallywire {
+
+void reset_program_state() {
+    current_settings = settings{};
+    reset_capture_state();
+    reset_stats_state();
+}
+
+}  // namespace tallywire

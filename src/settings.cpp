@@ -1,0 +1,7 @@
+#include "settings.h"
+
+namespace tallywire {
+
+settings current_settings;
+
+}  // namespace tallywire
