@@ -131,6 +131,8 @@ struct limit_case {
     double remaining_at_stop;
 };
 
+void PrintTo(const limit_case& c, std::ostream* out) { *out << "limit " << c.limit << " s"; }
+
 class TimerChunks : public ::testing::TestWithParam<limit_case> {};
 
 // The capture's start arms the smaller of 600 s and the limit; every expiry

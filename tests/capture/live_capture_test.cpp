@@ -351,8 +351,11 @@ TEST_F(LiveCapture, TimeLimitEndsTheCapture) {
     const twtest::run_result run = capture.finish(hang_bound);
     EXPECT_FALSE(run.timed_out);
     EXPECT_EQ(run.status, 0) << run.err;
+    // Not before the limit; the upper bound is loose, since a loaded machine
+    // (a parallel test run) may start or reap the process late: it only
+    // tells an ended capture from one that would run until it is killed.
     EXPECT_GE(capture.run_seconds(), 2.0);
-    EXPECT_LE(capture.run_seconds(), 2.5);
+    EXPECT_LE(capture.run_seconds(), 10.0);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "No packets processed.\n");
 }
@@ -377,7 +380,8 @@ TEST_F(LiveCapture, InterruptEndsTheCapture) {
     const twtest::run_result run = capture.finish(hang_bound);
     EXPECT_FALSE(run.timed_out);
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_LE(std::chrono::duration<double>(capture.ended() - signalled).count(), 0.5);
+    // Loose, as above: it tells a stop from a capture left waiting.
+    EXPECT_LE(std::chrono::duration<double>(capture.ended() - signalled).count(), 10.0);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "No packets processed.\n");
 }

@@ -24,6 +24,8 @@ struct refusal {
     bool getopt_speaks;  // getopt's own diagnostic comes before the usage text
 };
 
+void PrintTo(const refusal& c, std::ostream* out) { *out << c.name; }
+
 class Refused : public ::testing::TestWithParam<refusal> {};
 
 TEST_P(Refused, UsageOnStderrStatusOne) {

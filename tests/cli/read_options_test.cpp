@@ -218,6 +218,13 @@ struct letters_case {
     std::uint32_t kinds;
 };
 
+void PrintTo(const letters_case& c, std::ostream* out) {
+    for (const std::string& word : c.words) {
+        *out << word << ' ';
+    }
+    *out << "-> kinds " << c.kinds;
+}
+
 class StatLetters : public ::testing::TestWithParam<letters_case> {};
 
 TEST_P(StatLetters, SelectTheirKindsAndAlwaysTotal) {

@@ -63,6 +63,8 @@ struct started_as {
     const char* base;
 };
 
+void PrintTo(const started_as& c, std::ostream* out) { *out << c.argv0; }
+
 class UsageUnderName : public ::testing::TestWithParam<started_as> {};
 
 // The first line names the program by its last component, the example line
