@@ -31,6 +31,9 @@ struct settings {
     bool port_limit_enabled = false;
     std::int32_t port_limit = 1024;
     std::int32_t max_lines = -1;  // every row
+    // Beyond the classic report, each opted into with a long option:
+    bool look_through = false;  // classify tags, tunnels and more link types
+    bool ipv6 = false;          // count IPv6 in Port, Host and Network
 };
 
 // The options of this run.

@@ -6,18 +6,55 @@
 #include "capture/bounded_read.h"
 #include "capture/capture_state.h"
 #include "capture/link_classes.h"
+#include "capture/link_layer.h"
 #include "capture/packet_record.h"
+#include "settings.h"
 
 namespace tallywire {
 
 namespace {
 
-constexpr const link_class_entry& null_link = link_classes[1];
-constexpr const link_class_entry& ethernet = link_classes[2];
-constexpr const link_class_entry& ppp = link_classes[3];
-static_assert(null_link.link_class == link_class_null);
-static_assert(ethernet.link_class == link_class_ethernet);
-static_assert(ppp.link_class == link_class_ppp);
+// The classic reading: Ethernet, PPP (its protocol at bytes 2-3) and the BSD
+// loopback header (IPv6 as 28, in the host's byte order); every other link
+// type is unclassified. In this file so that it is inlined into the
+// per-frame path.
+link_layer classic_link(int datalink, byte_span frame, packet_record& packet) {
+    // A frame shorter than its link header keeps its link class and gets
+    // the network class 0: none of its bytes is read.
+    switch (datalink) {
+    case DLT_NULL: {
+        link_layer link{link_class_null, 4};
+        if (const auto family = read_host32(frame, 0)) {
+            link.link_code |= std::uint32_t{network_class_of(null_link_families, *family, 0)} << 8;
+        }
+        return link;
+    }
+    case DLT_EN10MB: {
+        link_layer link{link_class_ethernet, 14};
+        if (const auto header = read_bytes<14>(frame, 0)) {
+            std::memcpy(packet.ether_dst.data(), header->data(), 6);
+            std::memcpy(packet.ether_src.data(), header->data() + 6, 6);
+            packet.ether_type = big_endian16(header->subspan<12, 2>());
+            link.link_code |= std::uint32_t{network_class_of(ethernet_protocols,
+                                                             packet.ether_type, 0)}
+                              << 8;
+        }
+        return link;
+    }
+    case DLT_PPP: {
+        link_layer link{link_class_ppp, 4};
+        // The address and control bytes are skipped without a look.
+        if (const auto protocol = read_big_endian16(frame, 2)) {
+            link.link_code |= std::uint32_t{network_class_of(link_class_entry_of(link_class_ppp),
+                                                             *protocol)}
+                              << 8;
+        }
+        return link;
+    }
+    default:
+        return {link_class_unknown, 0};
+    }
+}
 
 }  // namespace
 
@@ -26,45 +63,14 @@ void decode_frame(unsigned char* user, const pcap_pkthdr* header, const unsigned
     packet_record& packet = current_packet;
     const byte_span frame(bytes, header->caplen);
 
-    // A frame shorter than its link header keeps its link class, gets the
-    // network class 0 and copies nothing: none of its bytes is read.
-    std::uint32_t link_code = 0;
-    std::uint32_t link_header = 0;
-    switch (context->datalink) {
-    case DLT_NULL:
-        link_header = 4;
-        link_code = link_class_null;
-        if (const auto family = read_host32(frame, 0)) {
-            link_code |= std::uint32_t{network_class_of(null_link, *family)} << 8;
-        }
-        break;
-    case DLT_EN10MB:
-        link_header = 14;
-        link_code = link_class_ethernet;
-        if (const auto ethernet_header = read_bytes<14>(frame, 0)) {
-            std::memcpy(packet.ether_dst.data(), ethernet_header->data(), 6);
-            std::memcpy(packet.ether_src.data(), ethernet_header->data() + 6, 6);
-            packet.ether_type = big_endian16(ethernet_header->subspan<12, 2>());
-            link_code |= std::uint32_t{network_class_of(ethernet, packet.ether_type)} << 8;
-        }
-        break;
-    case DLT_PPP:
-        link_header = 4;
-        link_code = link_class_ppp;
-        // The address and control bytes are skipped without a look.
-        if (const auto protocol = read_big_endian16(frame, 2)) {
-            link_code |= std::uint32_t{network_class_of(ppp, *protocol)} << 8;
-        }
-        break;
-    default:
-        break;
-    }
+    const link_layer link = current_settings.look_through
+                                ? look_through_link(context->datalink, frame, packet)
+                                : classic_link(context->datalink, frame, packet);
+    const std::uint32_t link_code = link.link_code;
+    const std::size_t link_header = link.header_length;
 
-    const std::uint32_t copied =
-        frame.size() > link_header
-            ? std::min<std::uint32_t>(static_cast<std::uint32_t>(frame.size()) - link_header,
-                                      packet_data_size)
-            : 0;
+    const auto copied = static_cast<std::uint32_t>(
+        frame.size() > link_header ? std::min(frame.size() - link_header, packet_data_size) : 0);
 
     packet.link_code = link_code;
     packet.counted_length = header->len;

@@ -18,6 +18,8 @@ inline constexpr std::uint32_t link_class_unknown = 0;
 inline constexpr std::uint32_t link_class_null = 1;
 inline constexpr std::uint32_t link_class_ethernet = 2;
 inline constexpr std::uint32_t link_class_ppp = 4;
+inline constexpr std::uint32_t link_class_linux_cooked = 5;
+inline constexpr std::uint32_t link_class_raw_ip = 6;
 
 // Network classes shared by every link class (high byte of a link_code).
 inline constexpr std::uint32_t network_class_ipv4 = 1;
@@ -57,6 +59,27 @@ inline constexpr link_protocol null_link_families[] = {
     {28, network_class_ipv6, "IPv6"},
 };
 
+// What --look-through also reads. The BSDs and macOS number IPv6 24, 28
+// or 30 in the loopback header.
+inline constexpr link_protocol loopback_families[] = {
+    {2, network_class_ipv4, "IP"},
+    {24, network_class_ipv6, "IPv6"},
+    {28, network_class_ipv6, "IPv6"},
+    {30, network_class_ipv6, "IPv6"},
+};
+
+// A raw IP capture is told by the version nibble of its first byte.
+inline constexpr link_protocol ip_versions[] = {
+    {4, network_class_ipv4, "IP"},
+    {6, network_class_ipv6, "IPv6"},
+};
+
+// Headers that --look-through skips to reach the packet they carry.
+inline constexpr std::uint16_t vlan_tag_types[] = {0x8100, 0x88a8, 0x9100};
+inline constexpr std::uint16_t pppoe_session_type = 0x8864;
+inline constexpr std::uint16_t mpls_ether_types[] = {0x8847, 0x8848};
+inline constexpr std::uint16_t mpls_ppp_protocols[] = {0x0281, 0x0283};
+
 struct link_class_entry {
     std::uint32_t link_class;
     std::string_view name;  // before the parentheses of the label
@@ -73,16 +96,34 @@ inline constexpr link_class_entry link_classes[] = {
     {link_class_null, "No Link", null_link_families, 0, "non-IP"},
     {link_class_ethernet, "Ethernet", ethernet_protocols, 0, "other"},
     {link_class_ppp, "PPP", ppp_protocols, 255, "other"},
+    {link_class_linux_cooked, "Linux cooked", ethernet_protocols, 0, "other"},
+    {link_class_raw_ip, "Raw IP", ip_versions, 0, "other"},
 };
 
-// The network class that a wire value of this link class gives.
-constexpr std::uint8_t network_class_of(const link_class_entry& link, std::uint32_t wire_value) {
-    for (const link_protocol& protocol : link.protocols) {
+// The network class that a wire value gives in a table, or other_class.
+constexpr std::uint8_t network_class_of(std::span<const link_protocol> protocols,
+                                        std::uint32_t wire_value, std::uint8_t other_class) {
+    for (const link_protocol& protocol : protocols) {
         if (protocol.wire_value == wire_value) {
             return protocol.network_class;
         }
     }
-    return link.other_class;
+    return other_class;
+}
+
+// The network class that a wire value of this link class gives.
+constexpr std::uint8_t network_class_of(const link_class_entry& link, std::uint32_t wire_value) {
+    return network_class_of(link.protocols, wire_value, link.other_class);
+}
+
+template <std::size_t count>
+constexpr bool is_one_of(std::uint16_t value, const std::uint16_t (&values)[count]) {
+    for (const std::uint16_t listed : values) {
+        if (listed == value) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // The entry of a link class; the unknown link's for a class not listed.

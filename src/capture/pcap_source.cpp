@@ -10,15 +10,19 @@
 #include <string>
 #include <utility>
 
+#include "capture/capture_state.h"
 #include "capture/capture_timer.h"
 #include "capture/sources.h"
-#include "capture/capture_state.h"
+#include "settings.h"
 
 namespace tallywire {
 
 namespace {
 
 constexpr int live_snapshot_length = 68;
+// Enough for a cooked header, VLAN tags, an IPv6 header with an extension
+// header, and the ports, which the long options read.
+constexpr int live_snapshot_length_looking_deeper = 128;
 constexpr int live_read_timeout_ms = 100;
 constexpr const char* default_device_keyword = "auto";
 
@@ -131,7 +135,10 @@ pcap_handle open_source(const std::string& source_name, capture_mode mode) {
             }
             std::fprintf(stderr, "Listening on %s\n", device.c_str());
         }
-        handle.reset(pcap_open_live(device.c_str(), live_snapshot_length,
+        const bool deeper = current_settings.look_through || current_settings.ipv6;
+        handle.reset(pcap_open_live(device.c_str(),
+                                    deeper ? live_snapshot_length_looking_deeper
+                                           : live_snapshot_length,
                                     mode.promiscuous ? 1 : 0, live_read_timeout_ms, errbuf));
     }
     if (!handle) {

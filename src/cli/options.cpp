@@ -15,6 +15,22 @@ namespace {
 // word that is not an option.
 constexpr const char* option_letters = "+h?ndpP:Rf:i:s:S:r:t:";
 
+// Long options answer with values outside the letters' range.
+enum long_option : int {
+    option_help = 256,
+    option_version,
+    option_look_through,
+    option_ipv6,
+};
+
+constexpr option long_options[] = {
+    {"help", no_argument, nullptr, option_help},
+    {"version", no_argument, nullptr, option_version},
+    {"look-through", no_argument, nullptr, option_look_through},
+    {"ipv6", no_argument, nullptr, option_ipv6},
+    {nullptr, 0, nullptr, 0},
+};
+
 void copy_text_setting(std::string& into, const char* text) {
     into.assign(text, strnlen(text, max_text_setting));
 }
@@ -47,11 +63,15 @@ std::uint32_t parse_stat_letters(std::string_view letters) {
     return kinds;
 }
 
-option_outcome read_options(int argc, char** argv, settings& out) {
+option_reading read_options(int argc, char** argv, settings& out) {
     optind = 0;  // full reinitialisation, so that a second call reads afresh
     int letter;
-    while ((letter = getopt(argc, argv, option_letters)) != -1) {
+    while ((letter = getopt_long(argc, argv, option_letters, long_options, nullptr)) != -1) {
         switch (letter) {
+        case option_help: return {option_outcome::help, std::nullopt};
+        case option_version: return {option_outcome::version, std::nullopt};
+        case option_look_through: out.look_through = true; break;
+        case option_ipv6: out.ipv6 = true; break;
         case 'd': out.direction_split = true; break;
         case 'f': copy_text_setting(out.filter_expression, optarg); break;
         case 'i':
@@ -72,20 +92,24 @@ option_outcome read_options(int argc, char** argv, settings& out) {
         case 's':
             out.capture_seconds = std::atof(optarg);
             if (!acceptable_seconds(out.capture_seconds)) {
-                return option_outcome::usage;
+                return {option_outcome::usage, std::nullopt};
             }
             break;
         case 'S': out.stat_kinds |= parse_stat_letters(optarg); break;
         case 't': out.max_lines = read_integer(optarg); break;
-        default:  // -h, -?, an unknown letter, a missing argument
-            return option_outcome::usage;
+        default:  // -h, -?, an unknown or ambiguous option, a missing argument
+            return {option_outcome::usage, std::nullopt};
         }
     }
     if (out.source_name.empty()) {
         out.source_name = "auto";
         out.mode.live = true;
     }
-    return option_outcome::run;
+    option_reading reading;
+    if (optind < argc) {
+        reading.first_ignored = argv[optind];
+    }
+    return reading;
 }
 
 }  // namespace tallywire

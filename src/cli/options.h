@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "settings.h"
@@ -10,10 +11,19 @@ namespace tallywire {
 // The set of stat_kind bits that the letters of one -S argument name.
 std::uint32_t parse_stat_letters(std::string_view letters);
 
-enum class option_outcome { run, usage };
+// usage: the usage text on standard error, status 1; help and version:
+// their texts on standard output, status 0.
+enum class option_outcome { run, usage, help, version };
+
+struct option_reading {
+    option_outcome outcome = option_outcome::run;
+    // The first word that is not an option, when there is one: it and the
+    // words after it are ignored.
+    std::optional<std::string_view> first_ignored;
+};
 
 // Reads the options of argv into out, stopping at the first word that is
-// not an option. On usage, the caller prints the usage text.
-option_outcome read_options(int argc, char** argv, settings& out);
+// not an option, or after "--".
+option_reading read_options(int argc, char** argv, settings& out);
 
 }  // namespace tallywire

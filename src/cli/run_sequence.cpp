@@ -1,5 +1,7 @@
 #include "cli/run_sequence.h"
 
+#include <cstdio>
+
 #include "capture/sources.h"
 #include "cli/options.h"
 #include "cli/usage.h"
@@ -9,6 +11,19 @@
 #include "stats/stat_tables.h"
 
 namespace tallywire {
+
+namespace {
+
+// --help and --version succeed only when their text was written whole.
+int finish_standard_output() {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        std::perror("tallywire");
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
 
 int run_statistics(const std::string& source_name, std::uint32_t stat_kinds, capture_mode mode,
                    double capture_seconds) {
@@ -27,8 +42,15 @@ int run_statistics(const std::string& source_name, std::uint32_t stat_kinds, cap
 }
 
 int tallywire_main(int argc, char** argv) {
-    if (read_options(argc, argv, current_settings) == option_outcome::usage) {
-        return print_usage(1, argv[0]);
+    const option_reading reading = read_options(argc, argv, current_settings);
+    switch (reading.outcome) {
+    case option_outcome::usage: return print_usage(1, argv[0]);
+    case option_outcome::help: print_help(argv[0]); return finish_standard_output();
+    case option_outcome::version: print_version(); return finish_standard_output();
+    case option_outcome::run: break;
+    }
+    if (reading.first_ignored) {
+        warn_ignored_words(argv[0], *reading.first_ignored);
     }
     const settings& chosen = current_settings;
     return run_statistics(chosen.source_name, chosen.stat_kinds, chosen.mode,

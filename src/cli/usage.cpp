@@ -1,5 +1,7 @@
 #include "cli/usage.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <string>
 
@@ -33,6 +35,24 @@ constexpr const char* usage_format =
     "Example: %s -S ph -r data.dump\t\t\t\t\t\n"
     "\tDisplays port and host statistics from the file 'data.dump'\t\n";
 
+// What --help adds after the usage text: the long options, each with an
+// example of its own.
+constexpr const char* long_options_text =
+    "Long options:\n"
+    "\t--help\t\t- display this help on standard output and exit\n"
+    "\t--version\t- display the version and exit\n"
+    "\t--look-through\t- classify frames through VLAN tags, PPPoE and MPLS,\n"
+    "\t\t\t  and Linux cooked, raw IP, loopback and PPP serial captures\n"
+    "\t--ipv6\t\t- count IPv6 packets in the port, host and network stats\n"
+    "\t\t\t  and IPv6 under the protocol after its extension headers\n"
+    "Examples: %s --look-through -S l -i any\n"
+    "\t  %s --ipv6 -S ph -n -r data.dump\n";
+
+void write_usage(std::FILE* out, const char* program_path) {
+    const std::string base(base_name(program_path));
+    std::fprintf(out, usage_format, base.c_str(), program_path);
+}
+
 }  // namespace
 
 std::string_view base_name(std::string_view path) {
@@ -44,9 +64,24 @@ std::string_view base_name(std::string_view path) {
 }
 
 int print_usage(int status, const char* program_path) {
-    const std::string base(base_name(program_path));
-    std::fprintf(stderr, usage_format, base.c_str(), program_path);
+    write_usage(stderr, program_path);
     return status;
+}
+
+void print_help(const char* program_path) {
+    write_usage(stdout, program_path);
+    std::fprintf(stdout, long_options_text, program_path, program_path);
+}
+
+void print_version() { std::printf("tallywire %s\n", TALLYWIRE_VERSION); }
+
+void warn_ignored_words(const char* program_path, std::string_view first_ignored) {
+    const std::string word(first_ignored);
+    struct stat status {};
+    const bool names_a_file = stat(word.c_str(), &status) == 0;
+    std::fprintf(stderr, "%s: '%s' and the words after it are ignored%s\n",
+                 std::string(base_name(program_path)).c_str(), word.c_str(),
+                 names_a_file ? "; -r reads a file, one per run" : "");
 }
 
 }  // namespace tallywire

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include "settings.h"
 #include "report/row_format.h"
@@ -40,6 +41,15 @@ void sort_largest_first(std::span<report_row> rows, std::size_t lines) {
     }
 }
 
+// The first lines of the block's wide rows, as above; they are printed
+// merged with the others by byte count.
+void sort_largest_first(std::span<wide_row> rows, std::size_t lines) {
+    const auto by_bytes = [](const wide_row& a, const wide_row& b) { return a.bytes > b.bytes; };
+    std::partial_sort(rows.begin(),
+                      rows.begin() + static_cast<std::ptrdiff_t>(std::min(lines, rows.size())),
+                      rows.end(), by_bytes);
+}
+
 // A report cut short by a full disk or a closed descriptor must not pass
 // for a whole one.
 int finish_output() {
@@ -66,9 +76,13 @@ int print_report() {
     for (auto table = stat_tables.begin() + 1; table != stat_tables.end(); ++table) {
         print_heading(table->kind);
         collect_rows(*table, rows);
-        const std::size_t lines = line_count(rows.size(), current_settings.max_lines);
-        sort_largest_first(rows.rows(), lines);
-        print_rows(table->kind, static_cast<std::uint32_t>(lines), rows.rows(), total_bytes);
+        std::vector<wide_row> wide_rows = take_wide_rows(*table);
+        const std::size_t lines =
+            line_count(rows.size() + wide_rows.size(), current_settings.max_lines);
+        sort_largest_first(rows.rows(), std::min(lines, rows.size()));
+        sort_largest_first(wide_rows, lines);
+        print_rows(table->kind, static_cast<std::uint32_t>(lines), rows.rows(), total_bytes,
+                   stdout, wide_rows);
     }
     return finish_output();
 }

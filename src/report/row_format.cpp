@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <optional>
 #include <charconv>
 #include <cstring>
 #include <system_error>
@@ -216,36 +217,92 @@ void print_row(std::string_view name, std::string_view suffix, std::uint64_t pac
                 out);
 }
 
-void print_rows(std::uint32_t kind, std::uint32_t count, std::span<const report_row> rows,
-                std::uint64_t total_bytes, std::FILE* out) {
-    const bool no_resolve = current_settings.no_resolve;
-    const std::size_t host_width =
-        current_settings.direction_split ? host_name_width_split : host_name_width;
-    std::array<char, label_text_size> text{};
-    line_batch lines(out);
-    for (const report_row& row : rows.first(std::min<std::size_t>(count, rows.size()))) {
+namespace {
+
+// The label of a row, or nothing for a kind the tables do not hold.
+struct row_label {
+    std::string_view name;
+    std::string_view suffix;
+};
+
+class label_maker {
+public:
+    explicit label_maker(std::uint32_t kind)
+        : kind_(kind),
+          no_resolve_(current_settings.no_resolve),
+          host_width_(current_settings.direction_split ? host_name_width_split
+                                                       : host_name_width) {}
+
+    std::optional<row_label> operator()(const report_row& row) {
         const std::uint32_t value = row.key.value;
-        std::string_view name;
-        std::string_view suffix;
-        switch (kind) {
-        case stat_total: name = "Total"; break;
-        case stat_link: name = link_label(value - 1); break;
-        case stat_ip: name = protocol_label(static_cast<std::uint16_t>(value - 1), no_resolve); break;
+        switch (kind_) {
+        case stat_total: return row_label{"Total", ""};
+        case stat_link: return row_label{link_label(value - 1), ""};
+        case stat_ip:
+            return row_label{protocol_label(static_cast<std::uint16_t>(value - 1), no_resolve_),
+                             ""};
         case stat_port:
-            name = service_label(static_cast<std::uint16_t>(value), no_resolve);
-            suffix = direction_suffix(row);
-            break;
+            return row_label{service_label(static_cast<std::uint16_t>(value), no_resolve_),
+                             direction_suffix(row.key.direction)};
         case stat_host:
-            name = host_label(value, no_resolve, host_width, text);
-            suffix = direction_suffix(row);
-            break;
+            return row_label{host_label(value, no_resolve_, host_width_, text_),
+                             direction_suffix(row.key.direction)};
         case stat_network:
-            name = network_label(value, text);
-            suffix = direction_suffix(row);
-            break;
-        default: return;  // not a kind the tables hold
+            return row_label{network_label(value, text_), direction_suffix(row.key.direction)};
+        default: return std::nullopt;
         }
-        lines.add(name, suffix, row.packets, row.bytes, row_percent(row.bytes, total_bytes));
+    }
+
+    std::optional<row_label> operator()(const wide_row& row) {
+        switch (kind_) {
+        case stat_host:
+            return row_label{ipv6_host_label(row.key.bytes, no_resolve_, host_width_, text_),
+                             direction_suffix(row.key.direction)};
+        case stat_network:
+            return row_label{ipv6_network_label(row.key.bytes, text_),
+                             direction_suffix(row.key.direction)};
+        default: return std::nullopt;
+        }
+    }
+
+private:
+    std::uint32_t kind_;
+    bool no_resolve_;
+    std::size_t host_width_;
+    std::array<char, label_text_size> text_{};
+};
+
+}  // namespace
+
+void print_rows(std::uint32_t kind, std::uint32_t count, std::span<const report_row> rows,
+                std::uint64_t total_bytes, std::FILE* out, std::span<const wide_row> wide_rows) {
+    label_maker label(kind);
+    line_batch lines(out);
+    const auto print = [&](const auto& row) {
+        const std::optional<row_label> made = label(row);
+        if (made) {
+            lines.add(made->name, made->suffix, row.packets, row.bytes,
+                      row_percent(row.bytes, total_bytes));
+        }
+        return made.has_value();
+    };
+    // The two lists are each largest first: the larger head goes next.
+    std::size_t next = 0;
+    std::size_t next_wide = 0;
+    for (std::uint32_t printed = 0; printed < count; ++printed) {
+        const bool rows_left = next < rows.size();
+        const bool wide_left = next_wide < wide_rows.size();
+        if (wide_left && (!rows_left || wide_rows[next_wide].bytes > rows[next].bytes)) {
+            if (!print(wide_rows[next_wide++])) {
+                return;
+            }
+        } else if (rows_left) {
+            if (!print(rows[next++])) {
+                return;  // not a kind the tables hold
+            }
+        } else {
+            return;
+        }
     }
 }
 

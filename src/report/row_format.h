@@ -18,8 +18,11 @@ inline constexpr std::size_t label_column_width = 25;
 
 // Prints the first count rows of one kind, in array order, with their labels.
 // A count beyond the rows given prints only the rows there are.
+// Wide rows (IPv6 hosts and networks), in order too, are merged with the
+// others by byte count, and count covers both.
 void print_rows(std::uint32_t kind, std::uint32_t count, std::span<const report_row> rows,
-                std::uint64_t total_bytes, std::FILE* out = stdout);
+                std::uint64_t total_bytes, std::FILE* out = stdout,
+                std::span<const wide_row> wide_rows = {});
 
 // One report line: tab, "name suffix" left-justified in the label column,
 // packets, bytes, percent.

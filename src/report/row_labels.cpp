@@ -157,10 +157,14 @@ const char* service_label(std::uint16_t port, bool no_resolve) {
 }
 
 std::string_view direction_suffix(const report_row& row) {
+    return direction_suffix(row.key.direction);
+}
+
+std::string_view direction_suffix(std::int8_t direction) {
     if (!current_settings.direction_split) {
         return "";
     }
-    return row.key.direction == 0 ? "> " : "< ";
+    return direction == 0 ? "> " : "< ";
 }
 
 std::string_view host_label(std::uint32_t address, bool no_resolve, std::size_t name_width,
@@ -176,6 +180,31 @@ std::string_view host_label(std::uint32_t address, bool no_resolve, std::size_t 
     in_addr dotted{};
     dotted.s_addr = address;
     return dotted_address(dotted, text);
+}
+
+std::string_view ipv6_host_label(const std::array<std::uint8_t, 16>& address, bool no_resolve,
+                                 std::size_t name_width, std::span<char> text) {
+    if (!no_resolve) {
+        const hostent* entry = gethostbyaddr(address.data(), address.size(), AF_INET6);
+        if (entry != nullptr && entry->h_name != nullptr) {
+            const std::string_view name = entry->h_name;
+            return bounded_copy(text, name.substr(0, name_width));
+        }
+    }
+    std::array<char, INET6_ADDRSTRLEN> written{};
+    if (inet_ntop(AF_INET6, address.data(), written.data(), written.size()) == nullptr) {
+        return bounded_copy(text, "");
+    }
+    return bounded_copy(text, written.data());
+}
+
+std::string_view ipv6_network_label(const std::array<std::uint8_t, 16>& prefix,
+                                    std::span<char> text) {
+    std::array<char, INET6_ADDRSTRLEN + 3> written{};
+    if (inet_ntop(AF_INET6, prefix.data(), written.data(), written.size()) == nullptr) {
+        return bounded_copy(text, "");
+    }
+    return bounded_format(text, "%s/64", written.data());
 }
 
 std::string_view network_label(std::uint32_t network, std::span<char> text) {

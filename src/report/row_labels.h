@@ -3,6 +3,7 @@
 // The texts that stand in the first column of a report line. Names come from
 // the system's protocol, service and host databases unless resolving is off.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -33,12 +34,23 @@ const char* service_label(std::uint16_t port, bool no_resolve);
 // "> " for a source-side row and "< " for a destination-side row while the
 // sides are counted apart; empty otherwise.
 std::string_view direction_suffix(const report_row& row);
+std::string_view direction_suffix(std::int8_t direction);
 
 // The host name of an address held as its four bytes in network order, cut to
 // name_width characters, or the dotted address. Written into text, whose size
 // bounds it.
 std::string_view host_label(std::uint32_t address, bool no_resolve, std::size_t name_width,
                             std::span<char> text);
+
+// As host_label, for an IPv6 address: the name, or the text inet_ntop writes
+// (RFC 5952).
+std::string_view ipv6_host_label(const std::array<std::uint8_t, 16>& address, bool no_resolve,
+                                 std::size_t name_width, std::span<char> text);
+
+// An IPv6 /64 prefix, the rest of its bytes zero, as inet_ntop writes it
+// followed by "/64": "2001:db8:1:2::/64".
+std::string_view ipv6_network_label(const std::array<std::uint8_t, 16>& prefix,
+                                    std::span<char> text);
 
 // A classful network number in host order, dotted with its host part as
 // zeros: 10 gives "10.0.0.0", 44048 gives "172.16.0.0".

@@ -28,6 +28,24 @@ void count_two_sided(stat_table& table, std::uint32_t source, std::uint32_t dest
     }
 }
 
+// As count_two_sided, for the wide keys of an IPv6 packet.
+void count_wide_two_sided(stat_table& table, const std::optional<wide_key>& source,
+                          std::optional<wide_key> destination, std::uint32_t length) {
+    const bool split = current_settings.direction_split;
+    if (source) {
+        count_wide_into(table, *source, length);
+    }
+    if (!destination) {
+        return;
+    }
+    if (split) {
+        destination->direction = 1;
+    } else if (destination == source) {
+        return;
+    }
+    count_wide_into(table, *destination, length);
+}
+
 }  // namespace
 
 void account_packet(const packet_record& packet) {
@@ -37,6 +55,10 @@ void account_packet(const packet_record& packet) {
         const std::uint32_t source = extract_key(kind, packet, true);
         if (two_sided(kind)) {
             count_two_sided(table, source, extract_key(kind, packet, false), length);
+            if (table.wide) [[unlikely]] {
+                count_wide_two_sided(table, extract_wide_key(kind, packet, true),
+                                     extract_wide_key(kind, packet, false), length);
+            }
         } else {
             count_one_sided(table, source, length);
         }

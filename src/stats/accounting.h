@@ -5,13 +5,17 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <optional>
+#include <span>
 
 #include "capture/bounded_read.h"
 #include "capture/packet_record.h"
 #include "settings.h"
 #include "stats/stat_kinds.h"
+#include "stats/table_records.h"
 
 namespace tallywire {
 
@@ -26,9 +30,103 @@ inline constexpr std::size_t ipv4_fragment_field = 6;
 inline constexpr std::size_t ipv4_protocol_field = 9;
 inline constexpr std::size_t ipv4_addresses_field = 12;
 
+// IPv6 header fields and extension headers.
+inline constexpr std::size_t ipv6_addresses_field = 8;
+inline constexpr std::size_t ipv6_header_size = 40;
+inline constexpr std::uint8_t ipv6_hop_by_hop = 0;
+inline constexpr std::uint8_t ipv6_routing = 43;
+inline constexpr std::uint8_t ipv6_fragment = 44;
+inline constexpr std::uint8_t ipv6_authentication = 51;
+inline constexpr std::uint8_t ipv6_destination_options = 60;
+
+// Where an IPv6 packet's chain of extension headers leads.
+struct ipv6_chain {
+    std::optional<std::uint8_t> protocol;  // the upper-layer protocol
+    std::size_t transport = 0;             // where its header begins
+    bool complete = false;                 // every extension header was read
+    bool later_fragment = false;           // a Fragment header of offset > 0
+};
+
+// Follows the extension headers from the next-header byte, reading of each
+// only the bytes used here: its first two (next header and length), or the
+// first four of a Fragment header. When the chain runs past the captured
+// bytes, the protocol is the next-header value that points at the header
+// that could not be read. Mobility, HIP and Shim6 headers end a chain: in
+// practice nothing follows them.
+inline ipv6_chain follow_ipv6_chain(byte_span header) {
+    ipv6_chain chain;
+    chain.protocol = read_u8(header, 6);
+    if (!chain.protocol) {
+        return chain;
+    }
+    std::size_t offset = ipv6_header_size;
+    for (;;) {
+        const std::uint8_t next = *chain.protocol;
+        std::size_t length = 0;
+        std::optional<std::span<const std::uint8_t, 2>> start;
+        switch (next) {
+        case ipv6_hop_by_hop:
+        case ipv6_routing:
+        case ipv6_destination_options:
+            start = read_bytes<2>(header, offset);
+            length = start ? (std::size_t{(*start)[1]} + 1) * 8 : 0;
+            break;
+        case ipv6_authentication:
+            start = read_bytes<2>(header, offset);
+            length = start ? (std::size_t{(*start)[1]} + 2) * 4 : 0;
+            break;
+        case ipv6_fragment:
+            if (const auto fragment = read_bytes<4>(header, offset)) {
+                start = fragment->first<2>();
+                chain.later_fragment |= (big_endian16(fragment->subspan<2, 2>()) >> 3) != 0;
+                length = 8;
+            }
+            break;
+        default:
+            chain.transport = offset;
+            chain.complete = true;
+            return chain;
+        }
+        if (!start) {
+            return chain;
+        }
+        chain.protocol = (*start)[0];
+        offset += length;
+    }
+}
+
 inline std::uint32_t ip_value(const packet_record& packet) {
-    const auto protocol = transport_protocol(packet);
+    const auto protocol = current_settings.ipv6 && is_ipv6(packet)
+                              ? follow_ipv6_chain(packet.captured()).protocol
+                              : transport_protocol(packet);
     return protocol ? std::uint32_t{*protocol} + 1 : 0;
+}
+
+// A port as the port limit lets it through: 0 when it is at or above the
+// limit.
+inline std::uint32_t within_port_limit(std::uint32_t port) {
+    if (current_settings.port_limit_enabled &&
+        port >= static_cast<std::uint32_t>(current_settings.port_limit)) {
+        return 0;
+    }
+    return port;
+}
+
+// The TCP or UDP port of one side of an IPv6 packet whose chain was
+// followed to its end, that is no fragment after the first, and whose four
+// port bytes were captured.
+inline std::uint32_t ipv6_port_value(const packet_record& packet, bool source_side) {
+    const byte_span header = packet.captured();
+    const ipv6_chain chain = follow_ipv6_chain(header);
+    if (!chain.complete || chain.later_fragment ||
+        (*chain.protocol != protocol_tcp && *chain.protocol != protocol_udp)) {
+        return 0;
+    }
+    const auto ports = read_big_endian32(header, chain.transport);
+    if (!ports) {
+        return 0;
+    }
+    return within_port_limit(source_side ? *ports >> 16 : *ports & 0xffffu);
 }
 
 // The TCP or UDP port of one side, read where the header length puts the
@@ -37,7 +135,8 @@ inline std::uint32_t ip_value(const packet_record& packet) {
 // too short to be IPv4's.
 inline std::uint32_t port_value(const packet_record& packet, bool source_side) {
     if (!is_ipv4(packet)) {
-        return 0;
+        return current_settings.ipv6 && is_ipv6(packet) ? ipv6_port_value(packet, source_side)
+                                                        : 0;
     }
     const byte_span header = packet.captured();
     const auto fixed = read_bytes<ipv4_protocol_field + 1>(header, 0);
@@ -58,12 +157,7 @@ inline std::uint32_t port_value(const packet_record& packet, bool source_side) {
     if (!ports) {
         return 0;
     }
-    const std::uint32_t port = source_side ? *ports >> 16 : *ports & 0xffffu;
-    if (current_settings.port_limit_enabled &&
-        port >= static_cast<std::uint32_t>(current_settings.port_limit)) {
-        return 0;
-    }
-    return port;
+    return within_port_limit(source_side ? *ports >> 16 : *ports & 0xffffu);
 }
 
 // The address exactly as it lies in the header, read as one number; only
@@ -95,6 +189,27 @@ inline std::uint32_t network_value(const packet_record& packet, bool source_side
     return address >> 8;
 }
 
+// The IPv6 address of one side, or its /64 prefix for the Network kind;
+// only when both addresses were captured. The unspecified address has no
+// key, as 0.0.0.0 has none.
+inline std::optional<wide_key> ipv6_key(std::uint32_t kind, const packet_record& packet,
+                                        bool source_side) {
+    const auto addresses = read_bytes<32>(packet.captured(), ipv6_addresses_field);
+    if (!addresses) {
+        return std::nullopt;
+    }
+    wide_key key;
+    const auto address = addresses->subspan(source_side ? 0 : 16, 16);
+    std::copy(address.begin(), address.end(), key.bytes.begin());
+    if (key.bytes == decltype(key.bytes){}) {
+        return std::nullopt;
+    }
+    if (kind == stat_network) {
+        std::fill(key.bytes.begin() + 8, key.bytes.end(), std::uint8_t{0});
+    }
+    return key;
+}
+
 }  // namespace key_rules
 
 // The key value of one kind for one side of a packet; 0 when the packet has
@@ -112,6 +227,17 @@ inline std::uint32_t network_value(const packet_record& packet, bool source_side
     case stat_network: return key_rules::network_value(packet, source_side);
     default: return 0;
     }
+}
+
+// The wide key of one side of an IPv6 packet under --ipv6, for the Host
+// and Network kinds; nothing for any other packet or kind.
+inline std::optional<wide_key> extract_wide_key(std::uint32_t kind, const packet_record& packet,
+                                                bool source_side) {
+    if (!current_settings.ipv6 || !is_ipv6(packet) ||
+        (kind != stat_host && kind != stat_network)) {
+        return std::nullopt;
+    }
+    return key_rules::ipv6_key(kind, packet, source_side);
 }
 
 // Counts the packet into every table under every non-zero key.

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 
 #include "settings.h"
 #include "stats/ordered_store.h"
@@ -67,6 +68,15 @@ int create_tables(std::uint32_t kinds) {
             stat_table_count = 0;
             return -1;
         }
+        if (current_settings.ipv6 && (kind == stat_host || kind == stat_network)) {
+            table.wide.reset(new (std::nothrow) wide_store);
+            if (!table.wide) {
+                errno = ENOMEM;
+                std::perror("dbopen");
+                stat_table_count = 0;
+                return -1;
+            }
+        }
         opened.push_back(std::move(table));
     }
     stat_tables = std::move(opened);
@@ -76,6 +86,7 @@ int create_tables(std::uint32_t kinds) {
 int close_tables() {
     for (stat_table& table : stat_tables) {
         table.db.reset();
+        table.wide.reset();
     }
     return 0;
 }
@@ -103,6 +114,18 @@ int next_entry(stat_table& table, table_key& key, table_counters& counters) {
 }
 
 std::size_t entry_count(stat_table& table) { return table.db ? table.db->size() : 0; }
+
+std::vector<wide_row> take_wide_rows(stat_table& table) {
+    if (!table.wide) {
+        return {};
+    }
+    try {
+        return table.wide->take_rows();
+    } catch (const std::bad_alloc&) {
+        // As a walk short of memory, the block is left without these rows.
+        return {};
+    }
+}
 
 int take_rows(stat_table& table, table_rows& rows) {
     if (!table.db) {

@@ -6,12 +6,14 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "capture/packet_record.h"
 #include "stats/ordered_store.h"
 #include "stats/stat_kinds.h"
 #include "stats/stats_state.h"
 #include "stats/table_records.h"
+#include "stats/wide_store.h"
 
 namespace tallywire {
 
@@ -46,6 +48,11 @@ std::size_t entry_count(stat_table& table);
 // the last merge of a wide table finds no memory, and rows is then empty.
 int take_rows(stat_table& table, table_rows& rows);
 
+// The table's wide entries (IPv6 hosts or networks under --ipv6) as rows in
+// key order; the wide store is left empty. None for a table without one, or
+// when there is no memory for them.
+std::vector<wide_row> take_wide_rows(stat_table& table);
+
 // Adds the packet's wire length and one packet to the entry of key; a table
 // error is fatal and ends the process with status 1.
 void count_packet(stat_table& table, const table_key& key, const packet_record& packet);
@@ -64,6 +71,13 @@ void count_packet(stat_table& table, const table_key& key, const packet_record& 
     }
     // One find-or-insert: only storing a new entry can fail.
     if (table.db->count(key, length) != 0) [[unlikely]] {
+        end_on_table_error("Fatal! add_entry()");
+    }
+}
+
+// count_into for a wide key; the table has a wide store.
+inline void count_wide_into(stat_table& table, const wide_key& key, std::uint32_t length) {
+    if (table.wide->count(key, length) != 0) [[unlikely]] {
         end_on_table_error("Fatal! add_entry()");
     }
 }

@@ -3,6 +3,8 @@
 // The records every part of the statistics passes around: a table's keys and
 // counters, the rows the report takes, and the table itself.
 
+#include <array>
+#include <compare>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -30,6 +32,26 @@ struct report_row {
     std::uint64_t packets = 0;
 };
 
+// A key too wide for table_key, counted under --ipv6: an IPv6 address, or
+// the /64 prefix of one with the rest of its bytes zero.
+struct wide_key {
+    std::array<std::uint8_t, 16> bytes{};
+    std::int8_t direction = 0;
+
+    friend bool operator==(const wide_key&, const wide_key&) = default;
+    friend auto operator<=>(const wide_key&, const wide_key&) = default;
+    template <typename hash_state>
+    friend hash_state AbslHashValue(hash_state state, const wide_key& key) {
+        return hash_state::combine(std::move(state), key.bytes, key.direction);
+    }
+};
+
+struct wide_row {
+    wide_key key;
+    std::uint64_t bytes = 0;
+    std::uint64_t packets = 0;
+};
+
 // The rows of one table for its report, in pages of their own: those of a
 // fresh array, or those in which the table held its entries (see
 // take_rows).
@@ -50,12 +72,16 @@ private:
     std::size_t count_ = 0;
 };
 
-// The ordered store behind one table (stats/ordered_store.h).
+// The ordered store behind one table (stats/ordered_store.h), and the
+// store of its wide keys (stats/wide_store.h).
 class ordered_store;
+class wide_store;
 
 struct stat_table {
     std::uint32_t kind = 0;
     std::unique_ptr<ordered_store> db;
+    // Host and Network under --ipv6 only; null otherwise.
+    std::unique_ptr<wide_store> wide;
 
     stat_table();
     stat_table(stat_table&&) noexcept;

@@ -29,7 +29,7 @@ read_result read_words(std::vector<std::string> args) {
     }
     argv.push_back(nullptr);
     read_result result{option_outcome::usage, settings{}};
-    result.outcome = read_options(static_cast<int>(args.size()), argv.data(), result.values);
+    result.outcome = read_options(static_cast<int>(args.size()), argv.data(), result.values).outcome;
     return result;
 }
 
