@@ -3,6 +3,7 @@
 
 #include "gen/traffic_mix.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -333,8 +334,142 @@ INSTANTIATE_TEST_SUITE_P(
                                 {"ppp-ipcp", "ppp-ipv6cp", "ppp-ccp", "ppp-lcp", "ppp-pap",
                                  "ppp-chap", "ppp-other"},
                                 9},
-                    weight_case{"null_other", &W::link_other, {"null-other"}, 0}),
+                    weight_case{"null_other", &W::link_other, {"null-other"}, 0},
+                    weight_case{"loop_other", &W::link_other, {"loop-other"}, 108},
+                    weight_case{"raw_other", &W::link_other, {"raw-other"}, DLT_RAW},
+                    weight_case{"ipv6_ext", &W::ipv6_ext, {"ipv6-ext"}, 1},
+                    weight_case{"ipv6_ext_raw", &W::ipv6_ext, {"ipv6-ext"}, 229},
+                    weight_case{"dot1q", &W::dot1q, {"dot1q"}, 1},
+                    weight_case{"qinq", &W::qinq, {"qinq"}, 113},
+                    weight_case{"pppoe", &W::pppoe, {"pppoe"}, 276},
+                    weight_case{"mpls", &W::mpls, {"mpls"}, 1},
+                    weight_case{"mpls_ppp", &W::mpls, {"mpls"}, 50}),
     [](const testing::TestParamInfo<weight_case>& info) { return info.param.name; });
+
+// What a layered capture should show somewhere in its facts: every header
+// stack, tag type, framing, family, extension header and kind of packet.
+std::set<std::string> varieties(const twgen::frame_fact& f) {
+    std::set<std::string> out;
+    std::string path;
+    int labels = 0;
+    for (const twgen::layer_fact& l : f.layers) {
+        out.insert(l.name + ":" + std::to_string(l.size));
+        if (l.name == "mpls") {
+            ++labels;
+            if (path.ends_with(">mpls")) {
+                continue;
+            }
+        }
+        path += (path.empty() ? "" : ">") + l.name;
+        if (l.name.starts_with("null") || l.name.starts_with("loop")) {
+            out.insert("family " + std::to_string(l.value));
+        }
+    }
+    out.insert(path);
+    if (labels != 0) {
+        out.insert("labels " + std::to_string(labels));
+    }
+    if (f.layers.size() > 1 && f.layers[1].name == "tag") {
+        out.insert("tag type " + std::to_string(f.layers[0].value));
+    }
+    if (f.layers.size() > 1 && f.layers[1].name == "mpls") {
+        out.insert("mpls type " + std::to_string(f.layers[0].value));
+    }
+    out.insert("v" + std::to_string(f.net_version) + " after " + f.layers.back().name);
+    for (const twgen::extension_fact& e : f.extensions) {
+        out.insert("ext " + std::to_string(e.type));
+        if (e.type == 44) {
+            out.insert(f.net_fragment_offset == 0 ? "first fragment" : "later fragment");
+        }
+    }
+    if (f.net_version == 6) {
+        const int u = f.upper_protocol;
+        out.insert(u == 6 || u == 17 || u == 58 ? "upper " + std::to_string(u) : "upper other");
+    }
+    if (f.net_src == "::") {
+        out.insert("unspecified source");
+    }
+    return out;
+}
+
+TEST(TrafficMix, LayeredCapturesShowEveryVariety) {
+    const std::vector<std::string> chains = {
+        "ext 0", "ext 43", "ext 44", "ext 51", "ext 60", "first fragment", "later fragment",
+        "upper 6", "upper 17", "upper 58", "upper other", "unspecified source"};
+    const std::vector<std::string> stacks = {
+        "tag type 33024", "tag type 34984", "tag type 37120", "mpls type 34887",
+        "mpls type 34888", "labels 1", "labels 2", "labels 3", "v0 after tag", "v4 after tag",
+        "v6 after tag", "v0 after pppoe", "v4 after pppoe", "v6 after pppoe", "v0 after mpls",
+        "v4 after mpls", "v6 after mpls"};
+    auto with = [](std::vector<std::string> a, const std::vector<std::string>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    const std::map<int, std::vector<std::string>> expected = {
+        {1, with(with(chains, stacks), {"eth>tag>tag", "eth>tag>pppoe", "eth>pppoe>mpls",
+                                        "eth>tag>mpls", "eth>tag>pppoe>mpls"})},
+        {113, with(with(chains, stacks), {"sll:16", "sll>tag>tag", "sll>pppoe>mpls"})},
+        {276, with(with(chains, stacks), {"sll2:20", "sll2>tag", "sll2>mpls"})},
+        {9, with(chains, {"ppp:1", "ppp:2", "ppp:3", "ppp:4", "ppp>mpls", "v4 after mpls",
+                          "v6 after mpls", "v0 after mpls", "labels 3"})},
+        {50, with(chains, {"ppp:1", "ppp:2", "ppp:3", "ppp:4", "ppp>mpls"})},
+        {0, with(chains, {"null", "null-swapped", "family 2", "family 24", "family 28",
+                          "family 30", "v6 after null"})},
+        {108, with(chains, {"loop", "loop-swapped", "family 2", "family 24", "family 28",
+                            "family 30", "v0 after loop"})},
+        {DLT_RAW, with(chains, {"v4 after raw", "v6 after raw", "v0 after raw"})},
+        {228, {"v4 after raw"}},
+        {229, with(chains, {"v6 after raw"})},
+    };
+    for (const auto& [datalink, wanted] : expected) {
+        twgen::mix_options options = link_mix({"", datalink, true});
+        options.frames = 6000;
+        std::set<std::string> seen;
+        for (const twgen::frame_fact& f : twgen::generate_mix(options).facts) {
+            seen.merge(varieties(f));
+        }
+        for (const std::string& w : wanted) {
+            EXPECT_EQ(seen.count(w), 1u) << "data-link type " << datalink << ": " << w;
+        }
+    }
+}
+
+TEST(TrafficMix, Ipv6HostsShareNetworksAndComeFromTheirSet) {
+    twgen::mix_options options = link_mix({"", 229, true});
+    options.ipv6_hosts = 40;
+    std::set<std::string> hosts;
+    std::map<std::string, std::set<std::string>> by_network;
+    for (const twgen::frame_fact& f : twgen::generate_mix(options).facts) {
+        if (f.kind != "ipv6-ext") {
+            continue;  // the plain IPv6 kind has the IPv4 hosts' twins
+        }
+        for (const std::string& text : {f.net_src, f.net_dst}) {
+            std::array<std::uint8_t, 16> address{};
+            ASSERT_EQ(inet_pton(AF_INET6, text.c_str(), address.data()), 1) << text;
+            char back[INET6_ADDRSTRLEN];
+            ASSERT_STREQ(inet_ntop(AF_INET6, address.data(), back, sizeof back), text.c_str());
+            if (text == "::") {
+                continue;
+            }
+            hosts.insert(text);
+            std::fill(address.begin() + 8, address.end(), 0);
+            by_network[inet_ntop(AF_INET6, address.data(), back, sizeof back)].insert(text);
+        }
+    }
+    EXPECT_LE(hosts.size(), 40u);
+    EXPECT_GT(hosts.size(), 30u) << "most hosts should show up in 3000 frames";
+    EXPECT_LT(by_network.size(), hosts.size() / 2) << "hosts gather in /64 networks";
+
+    options.ipv6_hosts = 0;
+    options.hosts = 5;
+    hosts.clear();
+    for (const twgen::frame_fact& f : twgen::generate_mix(options).facts) {
+        if (f.kind == "ipv6-ext" && f.net_dst != "::") {
+            hosts.insert(f.net_dst);
+        }
+    }
+    EXPECT_EQ(hosts.size(), 5u) << "without a count of their own, as many as the IPv4 hosts";
+}
 
 TEST(TrafficMix, EthernetOnlyWeightsCountForNothingOnPpp) {
     twgen::mix_options options = small_mix(9);
@@ -472,6 +607,14 @@ TEST(TrafficMix, RefusesOptionsItCannotHonour) {
         {"max above 65535", [](twgen::mix_options& o) { o.max_length = 65536; }},
         {"all weights 0",
          [](twgen::mix_options& o) { o.weights = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}; }},
+        {"IPv4 only on an IPv6 link",
+         [](twgen::mix_options& o) { o.datalink = 229, o.weights.ipv6 = 0; }},
+        {"tags on PPP",
+         [](twgen::mix_options& o) {
+             o.datalink = 9;
+             o.weights = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 0};
+         }},
+        {"too many IPv6 hosts", [](twgen::mix_options& o) { o.ipv6_hosts = 1000001; }},
     };
     for (const bad_case& c : cases) {
         twgen::mix_options options = small_mix();
@@ -500,7 +643,25 @@ TEST(FactRecord, RoundTripsThroughAFile) {
     extremes.header_words = 15;
     extremes.fragment_offset = 0x1fff;
     extremes.wire_length = 0xffffffff;
+    extremes.layers = {{"eth", 0x88a8, 14}, {"tag", 0xffff, 4}, {"mpls", 0xffffffff, 4}};
+    extremes.net_offset = 0xffffffff;
+    extremes.net_word = 0xffffffff;
+    extremes.net_version = 6;
+    extremes.net_src = "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff";
+    extremes.net_dst = "::";
+    extremes.extensions = {{0, 2048}, {51, 1028}, {44, 8}};
+    extremes.upper_protocol = 255;
+    extremes.net_fragment_offset = 0x1fff;
+    extremes.transport_offset = 0xffffffff;
+    extremes.net_has_ports = true;
+    extremes.net_dst_port = 65535;
     facts.push_back(extremes);
+    for (const int datalink : {113, 9, 0}) {
+        twgen::mix_options options = link_mix({"", datalink, true}, 64);
+        options.frames = 500;
+        const auto capture = twgen::generate_mix(options);
+        facts.insert(facts.end(), capture.facts.begin(), capture.facts.end());
+    }
     {
         std::ofstream out(dir.file("facts.tsv"));
         twgen::write_fact_header(out);
@@ -518,6 +679,17 @@ TEST(FactRecord, DamagedLinesAreRefusedWithTheirLineNumber) {
     std::ostringstream good;
     twgen::write_fact(good, twgen::generate_mix(small_mix()).facts.at(0));
     const std::string line = good.str();
+    // The first fact of seed 1 is a VLAN frame; its later columns, spoilt
+    // one at a time.
+    const std::string later = "\teth:0x8100:14,tag:0x0800:4\t18\t0x0800\t4\t179.27.244.85\t"
+                              "161.0.140.83\t-\t17\t0\t38\t1\t80\t110\n";
+    ASSERT_NE(line.find(later), std::string::npos) << line;
+    const std::string first = line.substr(0, line.find(later));
+    auto spoilt = [&](const std::string& from, const std::string& to) {
+        std::string out = later;
+        out.replace(out.find(from), from.size(), to);
+        return header.str() + first + out;
+    };
     struct damage {
         const char* what;
         std::string contents;
@@ -531,6 +703,14 @@ TEST(FactRecord, DamagedLinesAreRefusedWithTheirLineNumber) {
         {"link word not hex", header.str() + "1\tipv4-tcp\t2048\t4\t6\t10.0.0.1\t10.0.0.2\t1\t1\t2\t5\t0\t60\t60\n"},
         {"port out of range", header.str() + "1\tipv4-tcp\t0x0800\t4\t6\t10.0.0.1\t10.0.0.2\t1\t65536\t2\t5\t0\t60\t60\n"},
         {"ip version 5", header.str() + "1\tipv4-tcp\t0x0800\t5\t6\t10.0.0.1\t10.0.0.2\t1\t1\t2\t5\t0\t60\t60\n"},
+        {"layer without a size", spoilt("tag:0x0800:4", "tag:0x0800")},
+        {"layer value not hex", spoilt("tag:0x0800", "tag:2048")},
+        {"empty layer list", spoilt("eth:0x8100:14,tag:0x0800:4", "")},
+        {"net version 5", spoilt("\t4\t179", "\t5\t179")},
+        {"address of neither family", spoilt("179.27.244.85", "179.27.244")},
+        {"extension without a size", spoilt("\t-\t17", "\t60\t17")},
+        {"extension type 256", spoilt("\t-\t17", "\t256:8\t17")},
+        {"port out of range in the later columns", spoilt("\t80\t110", "\t80\t65536")},
     };
     for (const damage& d : cases) {
         twgen::write_file(dir.file("facts.tsv"),
