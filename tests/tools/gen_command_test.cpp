@@ -302,6 +302,7 @@ TEST(GenCommand, BadArgumentsAreRefusedWithStatusOne) {
         {"-o", out, "--ipv6-hosts", "0"},
         {"-o", out, "--ipv6-hosts", "1000001"},
         {"-o", out, "--vary-framing=yes"},
+        {"-o", out, "--cut-frames=yes"},
         {"-o", out, "-w", "ipv6ext=1"},
         {"-o", out, "-l", "ipv4", "-w", "all=0", "-w", "ipv6=1"},
         {"-o", out, "-l", "ppp", "-w", "all=0", "-w", "dot1q=1"},

@@ -231,6 +231,35 @@ TEST_P(FactsAgreeWithBytes, SnapLengthOnlyCutsTheFrames) {
     }
 }
 
+// Cut frames are the whole mix's frames, kept shorter: every length from
+// one byte up turns up, and the rest of each fact stays.
+TEST_P(FactsAgreeWithBytes, CutFramesEndInsideEveryHeader) {
+    const link_case& c = GetParam();
+    const auto whole = twgen::generate_mix(link_mix(c));
+    twgen::mix_options options = link_mix(c);
+    options.cut_frames = true;
+    const auto cut = twgen::generate_mix(options);
+    ASSERT_EQ(cut.frames.size(), whole.frames.size());
+    std::set<std::uint32_t> lengths;
+    std::size_t kept_whole = 0;
+    for (std::size_t i = 0; i < cut.frames.size(); ++i) {
+        const auto& w = whole.frames[i].bytes;
+        const auto& b = cut.frames[i].bytes;
+        ASSERT_LE(b.size(), w.size());
+        ASSERT_TRUE(std::equal(b.begin(), b.end(), w.begin())) << "frame " << i;
+        twgen::frame_fact expected = whole.facts[i];
+        expected.captured_length = static_cast<std::uint32_t>(b.size());
+        ASSERT_EQ(cut.facts[i], expected) << "frame " << i;
+        ASSERT_EQ(cut.frames[i].seconds, whole.frames[i].seconds);
+        kept_whole += b.size() == w.size() ? 1 : 0;
+        lengths.insert(static_cast<std::uint32_t>(b.size()));
+    }
+    for (std::uint32_t length = 1; length <= 60; ++length) {
+        EXPECT_EQ(lengths.count(length), 1u) << "no frame cut to " << length << " bytes";
+    }
+    EXPECT_GT(kept_whole, cut.frames.size() / 3);
+}
+
 // The earlier fields of a plain frame follow from the later ones, by the
 // generator's own rule too.
 TEST_P(FactsAgreeWithBytes, PlainReadingFollowsFromTheLayers) {
@@ -293,6 +322,8 @@ struct weight_case {
     std::set<std::string> kinds;  // what that weight makes
     int datalink;
 };
+
+void PrintTo(const weight_case& c, std::ostream* out) { *out << c.name; }
 
 class Weights : public testing::TestWithParam<weight_case> {};
 

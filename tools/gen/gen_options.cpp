@@ -151,7 +151,8 @@ enum long_option {
     min_length_option = 1000,
     max_length_option,
     ipv6_hosts_option,
-    vary_framing_option
+    vary_framing_option,
+    cut_frames_option
 };
 
 bool read_option(int option, std::string_view arg, gen_options& out) {
@@ -196,6 +197,9 @@ bool read_option(int option, std::string_view arg, gen_options& out) {
     case vary_framing_option:
         mix.vary_framing = true;
         return true;
+    case cut_frames_option:
+        mix.cut_frames = true;
+        return true;
     case 'h':
         out.help = true;
         return true;
@@ -235,6 +239,7 @@ std::optional<gen_options> parse_gen_options(int argc, char** argv) {
         {"max-len", required_argument, nullptr, max_length_option},
         {"ipv6-hosts", required_argument, nullptr, ipv6_hosts_option},
         {"vary-framing", no_argument, nullptr, vary_framing_option},
+        {"cut-frames", no_argument, nullptr, cut_frames_option},
         {"help", no_argument, nullptr, 'h'},
         {nullptr, 0, nullptr, 0},
     };
@@ -292,6 +297,8 @@ void print_gen_usage(std::FILE* out) {
         "  --vary-framing   PPP with and without FF 03 and with one-byte protocols;\n"
         "                   null and loop family words of either byte order, IPv6 as\n"
         "                   24, 28 or 30\n"
+        "  --cut-frames     half the frames kept to 1..128 bytes at random (within the\n"
+        "                   snap length), so that captures end inside every header\n"
         "  -R FILE          also write the fact record: one tab-separated line per frame\n"
         "  -h, --help       this text\n"
         "\n"

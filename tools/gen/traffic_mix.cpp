@@ -22,6 +22,10 @@ constexpr std::uint32_t largest_wire_length = 65535;   // IPv4 total length is 1
 constexpr std::uint32_t largest_host_count = 1000000;
 constexpr std::uint32_t largest_8023_frame = 1514;     // the length field must stay <= 1500
 
+// Every header stack the mix makes ends within this many bytes, so cuts
+// below it land inside headers or just behind them.
+constexpr std::uint32_t largest_cut = 128;
+
 constexpr std::int64_t first_timestamp = 1700000000;  // 2023-11-14, an arbitrary fixed start
 constexpr std::uint64_t largest_gap_us = 2000;
 
@@ -257,6 +261,9 @@ struct mix_generator::state final : mix_draws {
     std::vector<ipv6_address> ipv6_hosts;
     std::optional<zipf_sampler> ipv6_popularity;
     layered_maker layered;
+    // Cuts come from a source of their own, so that a cut mix holds the
+    // same frames as the whole one.
+    random_source cuts;
 
     explicit state(const mix_options& o)
         : options(o),
@@ -267,7 +274,8 @@ struct mix_generator::state final : mix_draws {
           host_popularity(hosts.size(), o.skew),
           port_popularity(ports.size(), o.skew),
           framing(plain_framing(o.datalink)),
-          layered(options, *this) {
+          layered(options, *this),
+          cuts(std::uint64_t{o.seed} << 32 | 0xc) {
         for (const weighted_kind& k : kinds) {
             total_weight += k.weight;
         }
@@ -645,6 +653,10 @@ struct mix_generator::state final : mix_draws {
         }
         fact.wire_length = static_cast<std::uint32_t>(out.bytes.size());
         fact.captured_length = std::min(fact.wire_length, options.snap_length);
+        if (options.cut_frames && fact.captured_length > 0 && cuts.coin()) {
+            fact.captured_length = static_cast<std::uint32_t>(
+                cuts.between(1, std::min(fact.captured_length, largest_cut)));
+        }
         out.bytes.resize(fact.captured_length);
         out.wire_length = fact.wire_length;
         clock_us += static_cast<std::int64_t>(random.below(largest_gap_us));

@@ -183,6 +183,10 @@ struct mix_options {
     // and with one-byte protocols; null and loop frames carry family words
     // of either byte order and IPv6 as 24, 28 or 30.
     bool vary_framing = false;
+    // Half the frames kept to a length drawn from 1 to 128 bytes (and the
+    // snap length), so that captures end inside every header; the frames
+    // and facts are otherwise those of the mix without cuts.
+    bool cut_frames = false;
 };
 
 // Makes the frames of a mix one at a time, so that captures of millions of
