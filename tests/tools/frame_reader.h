@@ -5,6 +5,8 @@
 // fields and the IPv4 checksum on the way. The frame must be captured at
 // least as far as its transport header.
 
+#include <arpa/inet.h>
+
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -202,6 +204,221 @@ private:
 inline read_result read_frame(int datalink, std::span<const std::uint8_t> bytes,
                               std::uint32_t wire_length) {
     return frame_reader(datalink, bytes, wire_length).read();
+}
+
+// Reads a whole generated frame (not cut by a snap length) through every
+// link header, tag, PPPoE header and MPLS label to its network packet, and
+// fills the later fields of a fact from what it finds, checking the length
+// fields that describe the rest of the frame on the way.
+class layer_reader {
+public:
+    layer_reader(int datalink, std::span<const std::uint8_t> bytes) : d_(datalink), b_(bytes) {}
+
+    read_result read() {
+        switch (d_) {
+        case 1: link("eth", be16(b_, 12), 14); ether_type(); break;
+        case 113: link("sll", be16(b_, 14), 16); ether_type(); break;
+        case 276: link("sll2", be16(b_, 0), 20); ether_type(); break;
+        case 9:
+        case 50: ppp(); break;
+        case 0:
+        case 108: family(); break;
+        case 12: link("raw", b_[0] >> 4, 0); by_nibble(); break;
+        case 228: link("raw", 4, 0); ipv4(); break;
+        case 229: link("raw", 6, 0); ipv6(); break;
+        default: fault("unknown data-link type");
+        }
+        r_.fact.net_offset = static_cast<std::uint32_t>(at_);
+        return r_;
+    }
+
+private:
+    twgen::frame_fact& f() { return r_.fact; }
+    void fault(const std::string& what) {
+        if (r_.fault.empty()) {
+            r_.fault = what;
+        }
+    }
+
+    void link(const char* name, std::uint32_t value, std::size_t size) {
+        f().layers.push_back({name, value, static_cast<std::uint32_t>(size)});
+        f().net_word = value;
+        at_ += size;
+    }
+
+    void ether_type() {
+        std::uint32_t type = f().net_word;
+        while (type == 0x8100 || type == 0x88a8 || type == 0x9100) {
+            type = be16(b_, at_ + 2);
+            link("tag", type, 4);
+        }
+        if (type == 0x8864) {
+            if (b_[at_] != 0x11 || b_[at_ + 1] != 0) {
+                fault("PPPoE version, type or code");
+            }
+            pppoe_length_at_ = at_ + 4;
+            link("pppoe", be16(b_, at_ + 6), 8);
+            ppp_protocol();
+            return;
+        }
+        switch (type) {
+        case 0x0800: ipv4(); return;
+        case 0x86dd: ipv6(); return;
+        case 0x8847:
+        case 0x8848: mpls(); return;
+        default: return;
+        }
+    }
+
+    void ppp() {
+        const bool address_control = b_[0] == 0xff && b_[1] == 0x03;
+        const std::size_t first = address_control ? 2 : 0;
+        const bool compressed = b_[first] % 2 == 1;
+        link("ppp", compressed ? b_[first] : be16(b_, first), first + (compressed ? 1 : 2));
+        ppp_protocol();
+    }
+
+    void ppp_protocol() {
+        switch (f().net_word) {
+        case 0x0021: ipv4(); return;
+        case 0x0057: ipv6(); return;
+        case 0x0281:
+        case 0x0283: mpls(); return;
+        default: return;
+        }
+    }
+
+    void family() {
+        std::uint32_t word = 0;
+        if (d_ == 0) {
+            std::memcpy(&word, b_.data(), 4);
+        } else {
+            word = be32(b_, 0);
+        }
+        const bool swapped = (word & 0xffff0000) != 0;
+        if (swapped) {
+            word = (word >> 24) | (word >> 8 & 0xff00) | (word << 8 & 0xff0000) | (word << 24);
+        }
+        const std::string name = std::string(d_ == 0 ? "null" : "loop") + (swapped ? "-swapped" : "");
+        link(name.c_str(), word, 4);
+        if (word == 2) {
+            ipv4();
+        } else if (word == 24 || word == 28 || word == 30) {
+            ipv6();
+        }
+    }
+
+    void mpls() {
+        for (;;) {
+            const std::uint32_t entry = be32(b_, at_);
+            link("mpls", entry, 4);
+            if ((entry & 0x100) != 0) {
+                break;
+            }
+        }
+        f().net_word = b_[at_] >> 4;
+        by_nibble();
+    }
+
+    void by_nibble() {
+        if (f().net_word == 4) {
+            ipv4();
+        } else if (f().net_word == 6) {
+            ipv6();
+        }
+    }
+
+    void check_pppoe_length() {
+        if (pppoe_length_at_ != 0 && be16(b_, pppoe_length_at_) != b_.size() - pppoe_length_at_ - 2) {
+            fault("PPPoE length does not match the frame");
+        }
+    }
+
+    void ipv4() {
+        check_pppoe_length();
+        const std::size_t at = at_;
+        if (b_[at] >> 4 != 4) {
+            fault("IPv4 version is not 4");
+        }
+        const std::size_t header = (b_[at] & 0x0f) * 4u;
+        if (be16(b_, at + 2) != b_.size() - at) {
+            fault("IPv4 total length does not match the frame");
+        }
+        if (ones_sum(b_.subspan(at, header)) != 0xffff) {
+            fault("IPv4 header checksum is wrong");
+        }
+        f().net_version = 4;
+        f().net_src = text(AF_INET, at + 12);
+        f().net_dst = text(AF_INET, at + 16);
+        f().upper_protocol = b_[at + 9];
+        f().net_fragment_offset = be16(b_, at + 6) & 0x1fff;
+        transport(at + header);
+    }
+
+    void ipv6() {
+        check_pppoe_length();
+        const std::size_t at = at_;
+        const bool zeros = b_[at] == 0;
+        if (!zeros && b_[at] >> 4 != 6) {
+            fault("IPv6 version is not 6");
+        }
+        if (!zeros && be16(b_, at + 4) != b_.size() - at - 40) {
+            fault("IPv6 payload length does not match the frame");
+        }
+        f().net_version = 6;
+        f().net_src = text(AF_INET6, at + 8);
+        f().net_dst = text(AF_INET6, at + 24);
+        std::uint8_t next = b_[at + 6];
+        std::size_t o = at + 40;
+        while ((next == 0 || next == 43 || next == 44 || next == 51 || next == 60) &&
+               o + 2 <= b_.size()) {
+            const std::size_t size = next == 44 ? 8 : next == 51 ? (b_[o + 1] + 2u) * 4
+                                                                 : (b_[o + 1] + 1u) * 8;
+            if (next == 44) {
+                f().net_fragment_offset = be16(b_, o + 2) >> 3;
+            }
+            f().extensions.push_back({next, static_cast<std::uint32_t>(size)});
+            next = b_[o];
+            o += size;
+        }
+        f().upper_protocol = next;
+        transport(o);
+    }
+
+    void transport(std::size_t at) {
+        f().transport_offset = static_cast<std::uint32_t>(at);
+        const std::uint8_t protocol = f().upper_protocol;
+        if (f().net_fragment_offset != 0 || (protocol != 6 && protocol != 17) ||
+            at + 4 > b_.size()) {
+            return;
+        }
+        f().net_has_ports = true;
+        f().net_src_port = be16(b_, at);
+        f().net_dst_port = be16(b_, at + 2);
+        if (protocol == 17 && be16(b_, at + 4) != b_.size() - at) {
+            fault("UDP length does not match the frame");
+        }
+        if (protocol == 6 && b_[at + 12] >> 4 != 5) {
+            fault("TCP data offset is not 5");
+        }
+    }
+
+    std::string text(int family, std::size_t at) const {
+        char out[INET6_ADDRSTRLEN] = {};
+        inet_ntop(family, b_.data() + at, out, sizeof out);
+        return out;
+    }
+
+    int d_;
+    std::span<const std::uint8_t> b_;
+    std::size_t at_ = 0;
+    std::size_t pppoe_length_at_ = 0;
+    read_result r_;
+};
+
+// The later fields of a whole frame's fact, read from its bytes.
+inline read_result read_layers(int datalink, std::span<const std::uint8_t> bytes) {
+    return layer_reader(datalink, bytes).read();
 }
 
 }  // namespace tools_test

@@ -3,14 +3,18 @@
 
 #include "gen/traffic_mix.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
 
 #include "frame_reader.h"
+#include "gen/layered_frames.h"
 #include "support/process.h"
 
 namespace twgen {
@@ -61,7 +65,8 @@ TEST(TrafficMix, SameSeedSameCaptureOtherSeedOtherCapture) {
 }
 
 // A fixed digest of seed 1: a change here means every cached capture and
-// every recorded expectation built on a seed has silently changed.
+// every recorded expectation built on a seed has silently changed. Only the
+// first 14 columns of the facts count: later ones were added since.
 TEST(TrafficMix, SeedGivesTheSameCaptureOnEveryPlatform) {
     twgen::mix_options options = small_mix();
     options.frames = 200;
@@ -70,7 +75,14 @@ TEST(TrafficMix, SeedGivesTheSameCaptureOnEveryPlatform) {
     auto mix_in = [&digest](std::uint8_t byte) { digest = (digest ^ byte) * 1099511628211ull; };
     std::ostringstream lines;
     for (std::size_t i = 0; i < capture.frames.size(); ++i) {
-        twgen::write_fact(lines, capture.facts[i]);
+        std::ostringstream line;
+        twgen::write_fact(line, capture.facts[i]);
+        std::string first_columns = line.str();
+        std::size_t tab = 0;
+        for (int column = 0; column < 14; ++column) {
+            tab = first_columns.find('\t', tab + 1);
+        }
+        lines << first_columns.substr(0, tab) << '\n';
         lines << capture.frames[i].seconds << '.' << capture.frames[i].microseconds << '\n';
         std::for_each(capture.frames[i].bytes.begin(), capture.frames[i].bytes.end(), mix_in);
     }
@@ -102,38 +114,177 @@ TEST(TrafficMix, StreamingAndInMemoryAgree) {
 struct link_case {
     const char* name;
     int datalink;
-    std::uint32_t snap;
+    bool layered;  // every later kind, framing that varies
 };
+
+void PrintTo(const link_case& c, std::ostream* out) { *out << c.name; }
+
+twgen::mix_options link_mix(const link_case& c, std::uint32_t snap = 65535) {
+    twgen::mix_options o = small_mix(c.datalink, snap);
+    if (c.layered) {
+        o.weights.ipv6_ext = 10;
+        o.weights.dot1q = o.weights.qinq = o.weights.pppoe = o.weights.mpls = 6;
+        o.vary_framing = true;
+        o.ipv6_hosts = 60;
+    }
+    return o;
+}
+
+// Where a reader of plain frames finds the link word, and the IP version it
+// names there.
+std::uint32_t plain_word(int datalink, const std::vector<std::uint8_t>& b,
+                         const twgen::frame_fact& layers) {
+    if (datalink == 1) {
+        return tools_test::be16(b, 12);
+    }
+    if (datalink == 9) {
+        return tools_test::be16(b, 2);
+    }
+    std::uint32_t word = layers.layers.front().value;
+    if (datalink == 0) {
+        std::memcpy(&word, b.data(), 4);
+    }
+    return word;
+}
+
+bool plainly_readable(int datalink, std::uint32_t word, const twgen::frame_fact& layers) {
+    const std::map<std::pair<int, std::uint32_t>, int> names = {
+        {{1, 0x0800}, 4}, {{1, 0x86dd}, 6}, {{9, 0x0021}, 4},
+        {{9, 0x0057}, 6}, {{0, 2}, 4},      {{0, 28}, 6}};
+    const auto named = names.find({datalink, word});
+    const std::uint32_t plain_size = datalink == 1 ? 14 : 4;
+    return named != names.end() && named->second == layers.net_version &&
+           layers.layers.size() == 1 && layers.net_offset == plain_size;
+}
+
+// The whole fact of a frame as its bytes tell it: the later fields by
+// reading every layer, the earlier ones as a reader of plain frames sees
+// them (nothing of IP where that reader would not find it).
+tools_test::read_result expected_fact(int datalink, const twgen::frame& f,
+                                      const twgen::frame_fact& fact) {
+    tools_test::read_result layers = tools_test::read_layers(datalink, f.bytes);
+    twgen::frame_fact& expected = layers.fact;
+    expected.datalink = datalink;
+    expected.kind = fact.kind;
+    expected.header_words = 0;
+    expected.wire_length = f.wire_length;
+    expected.captured_length = static_cast<std::uint32_t>(f.bytes.size());
+    expected.link_word = plain_word(datalink, f.bytes, expected);
+    if (layers.fault.empty() && plainly_readable(datalink, expected.link_word, expected)) {
+        const tools_test::read_result plain =
+            tools_test::read_frame(datalink, f.bytes, f.wire_length);
+        layers.fault = plain.fault;
+        const twgen::frame_fact& p = plain.fact;
+        expected.ip_version = p.ip_version;
+        expected.protocol = p.protocol;
+        expected.src = p.src;
+        expected.dst = p.dst;
+        expected.has_ports = p.has_ports;
+        expected.src_port = p.src_port;
+        expected.dst_port = p.dst_port;
+        expected.header_words = p.header_words;
+        expected.fragment_offset = p.fragment_offset;
+    }
+    return layers;
+}
 
 class FactsAgreeWithBytes : public testing::TestWithParam<link_case> {};
 
 TEST_P(FactsAgreeWithBytes, EveryFrameReadsBackToItsFact) {
     const link_case& c = GetParam();
-    const twgen::mix_options options = small_mix(c.datalink, c.snap);
+    const twgen::mix_options options = link_mix(c);
     const auto capture = twgen::generate_mix(options);
     for (std::size_t i = 0; i < capture.frames.size(); ++i) {
         const twgen::frame& f = capture.frames[i];
         const twgen::frame_fact& fact = capture.facts[i];
         SCOPED_TRACE("frame " + std::to_string(i) + " " + fact.kind);
-        ASSERT_EQ(f.bytes.size(), std::min(f.wire_length, c.snap)) << "captured length";
+        ASSERT_EQ(f.bytes.size(), f.wire_length) << "captured length";
         ASSERT_EQ(fact.captured_length, f.bytes.size());
         ASSERT_EQ(fact.wire_length, f.wire_length);
         ASSERT_GE(f.wire_length, options.min_length);
-        ASSERT_LE(f.wire_length, options.max_length);
-        const tools_test::read_result read = tools_test::read_frame(c.datalink, f.bytes,
-                                                                    f.wire_length);
+        if (!c.layered) {  // headers of later kinds may outgrow the longest length
+            ASSERT_LE(f.wire_length, options.max_length);
+        }
+        const tools_test::read_result read = expected_fact(c.datalink, f, fact);
         ASSERT_EQ(read.fault, "");
         ASSERT_EQ(read.fact, fact);
     }
 }
 
+// A snap length cuts the bytes and nothing else: the facts of a cut capture
+// are those of the whole one but for the captured length.
+TEST_P(FactsAgreeWithBytes, SnapLengthOnlyCutsTheFrames) {
+    const link_case& c = GetParam();
+    const auto whole = twgen::generate_mix(link_mix(c));
+    for (const std::uint32_t snap : {1u, 17u, 30u, 58u, 96u}) {
+        const auto cut = twgen::generate_mix(link_mix(c, snap));
+        ASSERT_EQ(cut.frames.size(), whole.frames.size());
+        for (std::size_t i = 0; i < cut.frames.size(); ++i) {
+            const auto& w = whole.frames[i].bytes;
+            const auto& b = cut.frames[i].bytes;
+            ASSERT_EQ(b.size(), std::min<std::size_t>(w.size(), snap)) << "frame " << i;
+            ASSERT_TRUE(std::equal(b.begin(), b.end(), w.begin())) << "frame " << i;
+            twgen::frame_fact expected = whole.facts[i];
+            expected.captured_length = static_cast<std::uint32_t>(b.size());
+            ASSERT_EQ(cut.facts[i], expected) << "frame " << i << " snap " << snap;
+        }
+    }
+}
+
+// Cut frames are the whole mix's frames, kept shorter: every length from
+// one byte up turns up, and the rest of each fact stays.
+TEST_P(FactsAgreeWithBytes, CutFramesEndInsideEveryHeader) {
+    const link_case& c = GetParam();
+    const auto whole = twgen::generate_mix(link_mix(c));
+    twgen::mix_options options = link_mix(c);
+    options.cut_frames = true;
+    const auto cut = twgen::generate_mix(options);
+    ASSERT_EQ(cut.frames.size(), whole.frames.size());
+    std::set<std::uint32_t> lengths;
+    std::size_t kept_whole = 0;
+    for (std::size_t i = 0; i < cut.frames.size(); ++i) {
+        const auto& w = whole.frames[i].bytes;
+        const auto& b = cut.frames[i].bytes;
+        ASSERT_LE(b.size(), w.size());
+        ASSERT_TRUE(std::equal(b.begin(), b.end(), w.begin())) << "frame " << i;
+        twgen::frame_fact expected = whole.facts[i];
+        expected.captured_length = static_cast<std::uint32_t>(b.size());
+        ASSERT_EQ(cut.facts[i], expected) << "frame " << i;
+        ASSERT_EQ(cut.frames[i].seconds, whole.frames[i].seconds);
+        kept_whole += b.size() == w.size() ? 1 : 0;
+        lengths.insert(static_cast<std::uint32_t>(b.size()));
+    }
+    for (std::uint32_t length = 1; length <= 60; ++length) {
+        EXPECT_EQ(lengths.count(length), 1u) << "no frame cut to " << length << " bytes";
+    }
+    EXPECT_GT(kept_whole, cut.frames.size() / 3);
+}
+
+// The earlier fields of a plain frame follow from the later ones, by the
+// generator's own rule too.
+TEST_P(FactsAgreeWithBytes, PlainReadingFollowsFromTheLayers) {
+    const auto capture = twgen::generate_mix(link_mix(GetParam()));
+    for (std::size_t i = 0; i < capture.frames.size(); ++i) {
+        twgen::frame_fact derived = capture.facts[i];
+        twgen::set_plain_reading(derived, capture.frames[i].bytes);
+        ASSERT_EQ(derived, capture.facts[i]) << "frame " << i;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Links, FactsAgreeWithBytes,
-                         testing::Values(link_case{"ethernet", 1, 65535},
-                                         link_case{"ethernet_snap96", 1, 96},
-                                         link_case{"ppp", 9, 65535},
-                                         link_case{"ppp_snap96", 9, 96},
-                                         link_case{"null", 0, 65535},
-                                         link_case{"null_snap96", 0, 96}),
+                         testing::Values(link_case{"ethernet", 1, false},
+                                         link_case{"ppp", 9, false},
+                                         link_case{"null", 0, false},
+                                         link_case{"ethernet_layered", 1, true},
+                                         link_case{"ppp_layered", 9, true},
+                                         link_case{"null_layered", 0, true},
+                                         link_case{"ppp_serial", 50, true},
+                                         link_case{"loop", 108, true},
+                                         link_case{"linux_sll", 113, true},
+                                         link_case{"linux_sll2", 276, true},
+                                         link_case{"raw", DLT_RAW, true},
+                                         link_case{"ipv4", 228, true},
+                                         link_case{"ipv6", 229, true}),
                          [](const testing::TestParamInfo<link_case>& info) {
                              return info.param.name;
                          });
@@ -171,6 +322,8 @@ struct weight_case {
     std::set<std::string> kinds;  // what that weight makes
     int datalink;
 };
+
+void PrintTo(const weight_case& c, std::ostream* out) { *out << c.name; }
 
 class Weights : public testing::TestWithParam<weight_case> {};
 
@@ -212,8 +365,142 @@ INSTANTIATE_TEST_SUITE_P(
                                 {"ppp-ipcp", "ppp-ipv6cp", "ppp-ccp", "ppp-lcp", "ppp-pap",
                                  "ppp-chap", "ppp-other"},
                                 9},
-                    weight_case{"null_other", &W::link_other, {"null-other"}, 0}),
+                    weight_case{"null_other", &W::link_other, {"null-other"}, 0},
+                    weight_case{"loop_other", &W::link_other, {"loop-other"}, 108},
+                    weight_case{"raw_other", &W::link_other, {"raw-other"}, DLT_RAW},
+                    weight_case{"ipv6_ext", &W::ipv6_ext, {"ipv6-ext"}, 1},
+                    weight_case{"ipv6_ext_raw", &W::ipv6_ext, {"ipv6-ext"}, 229},
+                    weight_case{"dot1q", &W::dot1q, {"dot1q"}, 1},
+                    weight_case{"qinq", &W::qinq, {"qinq"}, 113},
+                    weight_case{"pppoe", &W::pppoe, {"pppoe"}, 276},
+                    weight_case{"mpls", &W::mpls, {"mpls"}, 1},
+                    weight_case{"mpls_ppp", &W::mpls, {"mpls"}, 50}),
     [](const testing::TestParamInfo<weight_case>& info) { return info.param.name; });
+
+// What a layered capture should show somewhere in its facts: every header
+// stack, tag type, framing, family, extension header and kind of packet.
+std::set<std::string> varieties(const twgen::frame_fact& f) {
+    std::set<std::string> out;
+    std::string path;
+    int labels = 0;
+    for (const twgen::layer_fact& l : f.layers) {
+        out.insert(l.name + ":" + std::to_string(l.size));
+        if (l.name == "mpls") {
+            ++labels;
+            if (path.ends_with(">mpls")) {
+                continue;
+            }
+        }
+        path += (path.empty() ? "" : ">") + l.name;
+        if (l.name.starts_with("null") || l.name.starts_with("loop")) {
+            out.insert("family " + std::to_string(l.value));
+        }
+    }
+    out.insert(path);
+    if (labels != 0) {
+        out.insert("labels " + std::to_string(labels));
+    }
+    if (f.layers.size() > 1 && f.layers[1].name == "tag") {
+        out.insert("tag type " + std::to_string(f.layers[0].value));
+    }
+    if (f.layers.size() > 1 && f.layers[1].name == "mpls") {
+        out.insert("mpls type " + std::to_string(f.layers[0].value));
+    }
+    out.insert("v" + std::to_string(f.net_version) + " after " + f.layers.back().name);
+    for (const twgen::extension_fact& e : f.extensions) {
+        out.insert("ext " + std::to_string(e.type));
+        if (e.type == 44) {
+            out.insert(f.net_fragment_offset == 0 ? "first fragment" : "later fragment");
+        }
+    }
+    if (f.net_version == 6) {
+        const int u = f.upper_protocol;
+        out.insert(u == 6 || u == 17 || u == 58 ? "upper " + std::to_string(u) : "upper other");
+    }
+    if (f.net_src == "::") {
+        out.insert("unspecified source");
+    }
+    return out;
+}
+
+TEST(TrafficMix, LayeredCapturesShowEveryVariety) {
+    const std::vector<std::string> chains = {
+        "ext 0", "ext 43", "ext 44", "ext 51", "ext 60", "first fragment", "later fragment",
+        "upper 6", "upper 17", "upper 58", "upper other", "unspecified source"};
+    const std::vector<std::string> stacks = {
+        "tag type 33024", "tag type 34984", "tag type 37120", "mpls type 34887",
+        "mpls type 34888", "labels 1", "labels 2", "labels 3", "v0 after tag", "v4 after tag",
+        "v6 after tag", "v0 after pppoe", "v4 after pppoe", "v6 after pppoe", "v0 after mpls",
+        "v4 after mpls", "v6 after mpls"};
+    auto with = [](std::vector<std::string> a, const std::vector<std::string>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    const std::map<int, std::vector<std::string>> expected = {
+        {1, with(with(chains, stacks), {"eth>tag>tag", "eth>tag>pppoe", "eth>pppoe>mpls",
+                                        "eth>tag>mpls", "eth>tag>pppoe>mpls"})},
+        {113, with(with(chains, stacks), {"sll:16", "sll>tag>tag", "sll>pppoe>mpls"})},
+        {276, with(with(chains, stacks), {"sll2:20", "sll2>tag", "sll2>mpls"})},
+        {9, with(chains, {"ppp:1", "ppp:2", "ppp:3", "ppp:4", "ppp>mpls", "v4 after mpls",
+                          "v6 after mpls", "v0 after mpls", "labels 3"})},
+        {50, with(chains, {"ppp:1", "ppp:2", "ppp:3", "ppp:4", "ppp>mpls"})},
+        {0, with(chains, {"null", "null-swapped", "family 2", "family 24", "family 28",
+                          "family 30", "v6 after null"})},
+        {108, with(chains, {"loop", "loop-swapped", "family 2", "family 24", "family 28",
+                            "family 30", "v0 after loop"})},
+        {DLT_RAW, with(chains, {"v4 after raw", "v6 after raw", "v0 after raw"})},
+        {228, {"v4 after raw"}},
+        {229, with(chains, {"v6 after raw"})},
+    };
+    for (const auto& [datalink, wanted] : expected) {
+        twgen::mix_options options = link_mix({"", datalink, true});
+        options.frames = 6000;
+        std::set<std::string> seen;
+        for (const twgen::frame_fact& f : twgen::generate_mix(options).facts) {
+            seen.merge(varieties(f));
+        }
+        for (const std::string& w : wanted) {
+            EXPECT_EQ(seen.count(w), 1u) << "data-link type " << datalink << ": " << w;
+        }
+    }
+}
+
+TEST(TrafficMix, Ipv6HostsShareNetworksAndComeFromTheirSet) {
+    twgen::mix_options options = link_mix({"", 229, true});
+    options.ipv6_hosts = 40;
+    std::set<std::string> hosts;
+    std::map<std::string, std::set<std::string>> by_network;
+    for (const twgen::frame_fact& f : twgen::generate_mix(options).facts) {
+        if (f.kind != "ipv6-ext") {
+            continue;  // the plain IPv6 kind has the IPv4 hosts' twins
+        }
+        for (const std::string& text : {f.net_src, f.net_dst}) {
+            std::array<std::uint8_t, 16> address{};
+            ASSERT_EQ(inet_pton(AF_INET6, text.c_str(), address.data()), 1) << text;
+            char back[INET6_ADDRSTRLEN];
+            ASSERT_STREQ(inet_ntop(AF_INET6, address.data(), back, sizeof back), text.c_str());
+            if (text == "::") {
+                continue;
+            }
+            hosts.insert(text);
+            std::fill(address.begin() + 8, address.end(), 0);
+            by_network[inet_ntop(AF_INET6, address.data(), back, sizeof back)].insert(text);
+        }
+    }
+    EXPECT_LE(hosts.size(), 40u);
+    EXPECT_GT(hosts.size(), 30u) << "most hosts should show up in 3000 frames";
+    EXPECT_LT(by_network.size(), hosts.size() / 2) << "hosts gather in /64 networks";
+
+    options.ipv6_hosts = 0;
+    options.hosts = 5;
+    hosts.clear();
+    for (const twgen::frame_fact& f : twgen::generate_mix(options).facts) {
+        if (f.kind == "ipv6-ext" && f.net_dst != "::") {
+            hosts.insert(f.net_dst);
+        }
+    }
+    EXPECT_EQ(hosts.size(), 5u) << "without a count of their own, as many as the IPv4 hosts";
+}
 
 TEST(TrafficMix, EthernetOnlyWeightsCountForNothingOnPpp) {
     twgen::mix_options options = small_mix(9);
@@ -351,6 +638,14 @@ TEST(TrafficMix, RefusesOptionsItCannotHonour) {
         {"max above 65535", [](twgen::mix_options& o) { o.max_length = 65536; }},
         {"all weights 0",
          [](twgen::mix_options& o) { o.weights = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}; }},
+        {"IPv4 only on an IPv6 link",
+         [](twgen::mix_options& o) { o.datalink = 229, o.weights.ipv6 = 0; }},
+        {"tags on PPP",
+         [](twgen::mix_options& o) {
+             o.datalink = 9;
+             o.weights = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 0};
+         }},
+        {"too many IPv6 hosts", [](twgen::mix_options& o) { o.ipv6_hosts = 1000001; }},
     };
     for (const bad_case& c : cases) {
         twgen::mix_options options = small_mix();
@@ -379,7 +674,25 @@ TEST(FactRecord, RoundTripsThroughAFile) {
     extremes.header_words = 15;
     extremes.fragment_offset = 0x1fff;
     extremes.wire_length = 0xffffffff;
+    extremes.layers = {{"eth", 0x88a8, 14}, {"tag", 0xffff, 4}, {"mpls", 0xffffffff, 4}};
+    extremes.net_offset = 0xffffffff;
+    extremes.net_word = 0xffffffff;
+    extremes.net_version = 6;
+    extremes.net_src = "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff";
+    extremes.net_dst = "::";
+    extremes.extensions = {{0, 2048}, {51, 1028}, {44, 8}};
+    extremes.upper_protocol = 255;
+    extremes.net_fragment_offset = 0x1fff;
+    extremes.transport_offset = 0xffffffff;
+    extremes.net_has_ports = true;
+    extremes.net_dst_port = 65535;
     facts.push_back(extremes);
+    for (const int datalink : {113, 9, 0}) {
+        twgen::mix_options options = link_mix({"", datalink, true}, 64);
+        options.frames = 500;
+        const auto capture = twgen::generate_mix(options);
+        facts.insert(facts.end(), capture.facts.begin(), capture.facts.end());
+    }
     {
         std::ofstream out(dir.file("facts.tsv"));
         twgen::write_fact_header(out);
@@ -397,6 +710,17 @@ TEST(FactRecord, DamagedLinesAreRefusedWithTheirLineNumber) {
     std::ostringstream good;
     twgen::write_fact(good, twgen::generate_mix(small_mix()).facts.at(0));
     const std::string line = good.str();
+    // The first fact of seed 1 is a VLAN frame; its later columns, spoilt
+    // one at a time.
+    const std::string later = "\teth:0x8100:14,tag:0x0800:4\t18\t0x0800\t4\t179.27.244.85\t"
+                              "161.0.140.83\t-\t17\t0\t38\t1\t80\t110\n";
+    ASSERT_NE(line.find(later), std::string::npos) << line;
+    const std::string first = line.substr(0, line.find(later));
+    auto spoilt = [&](const std::string& from, const std::string& to) {
+        std::string out = later;
+        out.replace(out.find(from), from.size(), to);
+        return header.str() + first + out;
+    };
     struct damage {
         const char* what;
         std::string contents;
@@ -410,6 +734,14 @@ TEST(FactRecord, DamagedLinesAreRefusedWithTheirLineNumber) {
         {"link word not hex", header.str() + "1\tipv4-tcp\t2048\t4\t6\t10.0.0.1\t10.0.0.2\t1\t1\t2\t5\t0\t60\t60\n"},
         {"port out of range", header.str() + "1\tipv4-tcp\t0x0800\t4\t6\t10.0.0.1\t10.0.0.2\t1\t65536\t2\t5\t0\t60\t60\n"},
         {"ip version 5", header.str() + "1\tipv4-tcp\t0x0800\t5\t6\t10.0.0.1\t10.0.0.2\t1\t1\t2\t5\t0\t60\t60\n"},
+        {"layer without a size", spoilt("tag:0x0800:4", "tag:0x0800")},
+        {"layer value not hex", spoilt("tag:0x0800", "tag:2048")},
+        {"empty layer list", spoilt("eth:0x8100:14,tag:0x0800:4", "")},
+        {"net version 5", spoilt("\t4\t179", "\t5\t179")},
+        {"address of neither family", spoilt("179.27.244.85", "179.27.244")},
+        {"extension without a size", spoilt("\t-\t17", "\t60\t17")},
+        {"extension type 256", spoilt("\t-\t17", "\t256:8\t17")},
+        {"port out of range in the later columns", spoilt("\t80\t110", "\t80\t65536")},
     };
     for (const damage& d : cases) {
         twgen::write_file(dir.file("facts.tsv"),

@@ -11,22 +11,62 @@
 #include <string_view>
 #include <vector>
 
+#include <arpa/inet.h>
+
+#include "address_pool.h"
 #include "frame_builder.h"
 #include "traffic_mix.h"
 
 namespace twgen {
 namespace {
 
-constexpr std::array<std::string_view, 14> columns = {
+// Columns are only ever added at the end, so that a line cut after the
+// 14th field still reads as it always did.
+constexpr std::array<std::string_view, 27> columns = {
     "datalink",    "kind",     "link_word",    "ip_version",      "protocol",
     "src",         "dst",      "has_ports",    "src_port",        "dst_port",
-    "header_words", "fragment_offset", "wire_length", "captured_length"};
+    "header_words", "fragment_offset", "wire_length", "captured_length",
+    "layers", "net_offset", "net_word", "net_version", "net_src", "net_dst", "extensions",
+    "upper_protocol", "net_fragment_offset", "transport_offset", "net_has_ports",
+    "net_src_port", "net_dst_port"};
 
-std::string dotted(std::uint32_t address) {
-    const auto b = ipv4_bytes(address);
+// An empty list or address is written as "-", so that no field is empty.
+constexpr std::string_view none = "-";
+
+std::string hex(std::uint32_t value) {
     char text[16];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+    std::snprintf(text, sizeof text, "0x%04x", value);
     return text;
+}
+
+std::string layers_text(const std::vector<layer_fact>& layers) {
+    std::string out;
+    for (const layer_fact& l : layers) {
+        out += out.empty() ? "" : ",";
+        out += l.name + ":" + hex(l.value) + ":" + std::to_string(l.size);
+    }
+    return out.empty() ? std::string(none) : out;
+}
+
+std::string extensions_text(const std::vector<extension_fact>& extensions) {
+    std::string out;
+    for (const extension_fact& e : extensions) {
+        out += out.empty() ? "" : ",";
+        out += std::to_string(e.type) + ":" + std::to_string(e.size);
+    }
+    return out.empty() ? std::string(none) : out;
+}
+
+std::vector<std::string_view> split(std::string_view text, char separator) {
+    std::vector<std::string_view> parts;
+    for (;;) {
+        const auto at = text.find(separator);
+        parts.push_back(text.substr(0, at));
+        if (at == std::string_view::npos) {
+            return parts;
+        }
+        text.remove_prefix(at + 1);
+    }
 }
 
 std::string header_line() {
@@ -38,16 +78,24 @@ std::string header_line() {
     return line;
 }
 
-std::vector<std::string_view> split_tabs(std::string_view line) {
-    std::vector<std::string_view> fields;
-    for (;;) {
-        const auto tab = line.find('\t');
-        fields.push_back(line.substr(0, tab));
-        if (tab == std::string_view::npos) {
-            return fields;
+std::vector<std::string_view> split_tabs(std::string_view line) { return split(line, '\t'); }
+
+template <typename Number>
+bool parse_number(std::string_view text, Number largest, int base, Number& out) {
+    if (base == 16) {
+        if (!text.starts_with("0x")) {
+            return false;
         }
-        line.remove_prefix(tab + 1);
+        text.remove_prefix(2);
     }
+    unsigned long long value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+    if (text.empty() || error != std::errc{} || end != text.data() + text.size() ||
+        value > static_cast<unsigned long long>(largest)) {
+        return false;
+    }
+    out = static_cast<Number>(value);
+    return true;
 }
 
 // Reads one field of a fact line; every failure names the line and column.
@@ -59,21 +107,61 @@ public:
 
     template <typename Number>
     Number number(std::size_t column, Number largest, int base = 10) const {
-        std::string_view text = fields_[column];
-        if (base == 16) {
-            if (!text.starts_with("0x")) {
-                fail(column);
-            }
-            text.remove_prefix(2);
-        }
-        unsigned long long value = 0;
-        const auto [end, error] =
-            std::from_chars(text.data(), text.data() + text.size(), value, base);
-        if (text.empty() || error != std::errc{} || end != text.data() + text.size() ||
-            value > static_cast<unsigned long long>(largest)) {
+        Number value{};
+        if (!parse_number(fields_[column], largest, base, value)) {
             fail(column);
         }
-        return static_cast<Number>(value);
+        return value;
+    }
+
+    std::vector<layer_fact> layers(std::size_t column) const {
+        std::vector<layer_fact> out;
+        if (fields_[column] == none) {
+            return out;
+        }
+        for (const std::string_view item : split(fields_[column], ',')) {
+            const auto parts = split(item, ':');
+            layer_fact l;
+            if (parts.size() != 3 || parts[0].empty() ||
+                !parse_number(parts[1], UINT32_MAX, 16, l.value) ||
+                !parse_number(parts[2], UINT32_MAX, 10, l.size)) {
+                fail(column);
+            }
+            l.name = std::string(parts[0]);
+            out.push_back(std::move(l));
+        }
+        return out;
+    }
+
+    std::vector<extension_fact> extensions(std::size_t column) const {
+        std::vector<extension_fact> out;
+        if (fields_[column] == none) {
+            return out;
+        }
+        for (const std::string_view item : split(fields_[column], ',')) {
+            const auto parts = split(item, ':');
+            extension_fact e;
+            if (parts.size() != 2 || !parse_number(parts[0], std::uint8_t{255}, 10, e.type) ||
+                !parse_number(parts[1], UINT32_MAX, 10, e.size)) {
+                fail(column);
+            }
+            out.push_back(e);
+        }
+        return out;
+    }
+
+    // IPv4 or IPv6 text, or "-" for none.
+    std::string any_address(std::size_t column) const {
+        const std::string text(fields_[column]);
+        if (text == none) {
+            return {};
+        }
+        unsigned char parsed[16];
+        if (inet_pton(AF_INET, text.c_str(), parsed) != 1 &&
+            inet_pton(AF_INET6, text.c_str(), parsed) != 1) {
+            fail(column);
+        }
+        return text;
     }
 
     std::uint32_t address(std::size_t column) const {
@@ -99,7 +187,7 @@ private:
 
 frame_fact parse_fact(const field_reader& in) {
     frame_fact fact;
-    fact.datalink = in.number<int>(0, 255);
+    fact.datalink = in.number<int>(0, 65535);
     fact.link_word = in.number<std::uint32_t>(2, UINT32_MAX, 16);
     fact.ip_version = in.number<int>(3, 6);
     if (fact.ip_version != 0 && fact.ip_version != 4 && fact.ip_version != 6) {
@@ -115,6 +203,22 @@ frame_fact parse_fact(const field_reader& in) {
     fact.fragment_offset = in.number<std::uint16_t>(11, 0x1fff);
     fact.wire_length = in.number<std::uint32_t>(12, UINT32_MAX);
     fact.captured_length = in.number<std::uint32_t>(13, UINT32_MAX);
+    fact.layers = in.layers(14);
+    fact.net_offset = in.number<std::uint32_t>(15, UINT32_MAX);
+    fact.net_word = in.number<std::uint32_t>(16, UINT32_MAX, 16);
+    fact.net_version = in.number<int>(17, 6);
+    if (fact.net_version != 0 && fact.net_version != 4 && fact.net_version != 6) {
+        in.fail(17);
+    }
+    fact.net_src = in.any_address(18);
+    fact.net_dst = in.any_address(19);
+    fact.extensions = in.extensions(20);
+    fact.upper_protocol = in.number<std::uint8_t>(21, 255);
+    fact.net_fragment_offset = in.number<std::uint16_t>(22, 0x1fff);
+    fact.transport_offset = in.number<std::uint32_t>(23, UINT32_MAX);
+    fact.net_has_ports = in.number<int>(24, 1) == 1;
+    fact.net_src_port = in.number<std::uint16_t>(25, 65535);
+    fact.net_dst_port = in.number<std::uint16_t>(26, 65535);
     return fact;
 }
 
@@ -125,13 +229,19 @@ void write_fact_header(std::ostream& out) {
 }
 
 void write_fact(std::ostream& out, const frame_fact& fact) {
-    char link_word[16];
-    std::snprintf(link_word, sizeof link_word, "0x%04x", fact.link_word);
-    out << fact.datalink << '\t' << fact.kind << '\t' << link_word << '\t' << fact.ip_version
-        << '\t' << unsigned{fact.protocol} << '\t' << dotted(fact.src) << '\t' << dotted(fact.dst)
-        << '\t' << (fact.has_ports ? 1 : 0) << '\t' << fact.src_port << '\t' << fact.dst_port
-        << '\t' << unsigned{fact.header_words} << '\t' << fact.fragment_offset << '\t'
-        << fact.wire_length << '\t' << fact.captured_length << '\n';
+    out << fact.datalink << '\t' << fact.kind << '\t' << hex(fact.link_word) << '\t'
+        << fact.ip_version << '\t' << unsigned{fact.protocol} << '\t' << ipv4_text(fact.src)
+        << '\t' << ipv4_text(fact.dst) << '\t' << (fact.has_ports ? 1 : 0) << '\t'
+        << fact.src_port << '\t' << fact.dst_port << '\t' << unsigned{fact.header_words} << '\t'
+        << fact.fragment_offset << '\t' << fact.wire_length << '\t' << fact.captured_length;
+    out << '\t' << layers_text(fact.layers) << '\t' << fact.net_offset << '\t'
+        << hex(fact.net_word) << '\t' << fact.net_version << '\t'
+        << (fact.net_src.empty() ? none : fact.net_src) << '\t'
+        << (fact.net_dst.empty() ? none : fact.net_dst) << '\t'
+        << extensions_text(fact.extensions) << '\t' << unsigned{fact.upper_protocol} << '\t'
+        << fact.net_fragment_offset << '\t' << fact.transport_offset << '\t'
+        << (fact.net_has_ports ? 1 : 0) << '\t' << fact.net_src_port << '\t'
+        << fact.net_dst_port << '\n';
 }
 
 std::vector<frame_fact> read_facts(const std::string& path) {

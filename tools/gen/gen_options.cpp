@@ -1,6 +1,7 @@
 #include "gen_options.h"
 
 #include <getopt.h>
+#include <pcap/dlt.h>
 
 #include <array>
 #include <charconv>
@@ -51,7 +52,11 @@ struct weight_name {
     unsigned mix_weights::*weight;
 };
 
-constexpr std::array<weight_name, 14> weight_names = {{
+// The kinds "all" sets: the ones a mix has unless told otherwise. The
+// later kinds are asked for by name.
+constexpr std::size_t default_kinds = 14;
+
+constexpr std::array<weight_name, 19> weight_names = {{
     {"tcp", &mix_weights::ipv4_tcp},
     {"udp", &mix_weights::ipv4_udp},
     {"icmp", &mix_weights::ipv4_icmp},
@@ -66,10 +71,15 @@ constexpr std::array<weight_name, 14> weight_names = {{
     {"vlan", &mix_weights::vlan},
     {"8023", &mix_weights::ieee8023},
     {"other", &mix_weights::link_other},
+    {"ipv6-ext", &mix_weights::ipv6_ext},
+    {"dot1q", &mix_weights::dot1q},
+    {"qinq", &mix_weights::qinq},
+    {"pppoe", &mix_weights::pppoe},
+    {"mpls", &mix_weights::mpls},
 }};
 
-// kind=weight; the kind "all" sets every weight, so that "-w all=0 -w tcp=1"
-// makes a capture of one kind.
+// kind=weight; the kind "all" sets the weight of every kind a mix has by
+// default, so that "-w all=0 -w tcp=1" makes a capture of one kind.
 bool read_weight(std::string_view text, mix_weights& weights) {
     const auto equals = text.find('=');
     if (equals == std::string_view::npos) {
@@ -80,9 +90,9 @@ bool read_weight(std::string_view text, mix_weights& weights) {
     if (!read_number("-w", text.substr(equals + 1), 0, 1000000, weight)) {
         return false;
     }
-    for (const weight_name& w : weight_names) {
-        if (name == "all" || name == w.name) {
-            weights.*w.weight = weight;
+    for (std::size_t i = 0; i < weight_names.size(); ++i) {
+        if ((name == "all" && i < default_kinds) || name == weight_names[i].name) {
+            weights.*weight_names[i].weight = weight;
         }
     }
     if (name == "all") {
@@ -96,17 +106,34 @@ bool read_weight(std::string_view text, mix_weights& weights) {
     return complain("-w", "unknown kind (see -h)", name);
 }
 
+struct link_name {
+    std::string_view name;
+    int datalink;
+};
+
+// DLT_RAW is libpcap's number for raw IP on this system; the file says 101.
+constexpr std::array<link_name, 10> link_names = {{
+    {"null", 0},
+    {"ether", 1},
+    {"ppp", 9},
+    {"raw", DLT_RAW},
+    {"ppp-serial", 50},
+    {"loop", 108},
+    {"sll", 113},
+    {"ipv4", 228},
+    {"ipv6", 229},
+    {"sll2", 276},
+}};
+
 bool read_link(std::string_view text, int& datalink) {
-    if (text == "null") {
-        datalink = 0;
-    } else if (text == "ether") {
-        datalink = 1;
-    } else if (text == "ppp") {
-        datalink = 9;
-    } else {
-        return complain("-l", "expected null, ether or ppp", text);
+    for (const link_name& l : link_names) {
+        if (text == l.name) {
+            datalink = l.datalink;
+            return true;
+        }
     }
-    return true;
+    return complain("-l", "expected null, ether, ppp, ppp-serial, loop, sll, sll2, raw, ipv4 or ipv6",
+                    text);
 }
 
 bool read_format(std::string_view text, capture_format& format) {
@@ -120,7 +147,13 @@ bool read_format(std::string_view text, capture_format& format) {
     return true;
 }
 
-enum long_option { min_length_option = 1000, max_length_option };
+enum long_option {
+    min_length_option = 1000,
+    max_length_option,
+    ipv6_hosts_option,
+    vary_framing_option,
+    cut_frames_option
+};
 
 bool read_option(int option, std::string_view arg, gen_options& out) {
     mix_options& mix = out.mix;
@@ -159,6 +192,14 @@ bool read_option(int option, std::string_view arg, gen_options& out) {
         return read_number("--min-len", arg, 0, 65535, mix.min_length);
     case max_length_option:
         return read_number("--max-len", arg, 0, 65535, mix.max_length);
+    case ipv6_hosts_option:
+        return read_number("--ipv6-hosts", arg, 1, 1000000, mix.ipv6_hosts);
+    case vary_framing_option:
+        mix.vary_framing = true;
+        return true;
+    case cut_frames_option:
+        mix.cut_frames = true;
+        return true;
     case 'h':
         out.help = true;
         return true;
@@ -196,6 +237,9 @@ std::optional<gen_options> parse_gen_options(int argc, char** argv) {
     static const option long_options[] = {
         {"min-len", required_argument, nullptr, min_length_option},
         {"max-len", required_argument, nullptr, max_length_option},
+        {"ipv6-hosts", required_argument, nullptr, ipv6_hosts_option},
+        {"vary-framing", no_argument, nullptr, vary_framing_option},
+        {"cut-frames", no_argument, nullptr, cut_frames_option},
         {"help", no_argument, nullptr, 'h'},
         {nullptr, 0, nullptr, 0},
     };
@@ -229,19 +273,32 @@ void print_gen_usage(std::FILE* out) {
         "  -o FILE          capture file to write (- for standard output)\n"
         "  -F pcap|snoop    file format (default pcap; snoop needs -l ether)\n"
         "  -n FRAMES        number of frames (default 1000)\n"
-        "  -l null|ether|ppp  link layer (default ether)\n"
+        "  -l LINK          link layer (default ether): null ether ppp ppp-serial loop\n"
+        "                   sll sll2 (Linux cooked) raw ipv4 ipv6 (raw IP)\n"
         "  -s SNAPLEN       bytes kept of each frame, 1..262144 (default 65535)\n"
         "  -S SEED          random seed (default 1)\n"
         "  -H HOSTS         distinct IPv4 hosts, 1..1000000 (default 256)\n"
+        "  --ipv6-hosts N   distinct IPv6 hosts of the kinds below that draw them\n"
+        "                   (default: as many as -H)\n"
         "  -P PORTS         distinct TCP/UDP ports, 1..65535 (default 64)\n"
         "  -z SKEW          Zipf exponent of host and port popularity, 0 = uniform (default 1)\n"
         "  -w KIND=WEIGHT   relative weight of a kind of frame; repeatable. Kinds:\n"
         "                   tcp udp icmp options fragment ipv6 (every link),\n"
-        "                   arp revarp ipx appletalk aarp vlan 8023 (Ethernet),\n"
-        "                   other (PPP control protocols, other null-link families),\n"
-        "                   all (every kind at once)\n"
+        "                   arp revarp ipx appletalk aarp vlan 8023 (Ethernet, Linux cooked),\n"
+        "                   other (PPP control protocols, other null and loop families,\n"
+        "                   raw packets of other versions),\n"
+        "                   all (every kind above at once);\n"
+        "                   off unless named (packets drawn by the weights above):\n"
+        "                   ipv6-ext (extension headers, fragments; every IPv6 link),\n"
+        "                   dot1q qinq pppoe (Ethernet, Linux cooked),\n"
+        "                   mpls (Ethernet, Linux cooked, PPP)\n"
         "  --min-len N      shortest wire length (default 60)\n"
         "  --max-len N      longest wire length, at most 65535 (default 1514)\n"
+        "  --vary-framing   PPP with and without FF 03 and with one-byte protocols;\n"
+        "                   null and loop family words of either byte order, IPv6 as\n"
+        "                   24, 28 or 30\n"
+        "  --cut-frames     half the frames kept to 1..128 bytes at random (within the\n"
+        "                   snap length), so that captures end inside every header\n"
         "  -R FILE          also write the fact record: one tab-separated line per frame\n"
         "  -h, --help       this text\n"
         "\n"

@@ -3,24 +3,28 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <optional>
 #include <stdexcept>
 #include <unordered_set>
 #include <utility>
 
+#include "address_pool.h"
 #include "frame_builder.h"
+#include "layer_builder.h"
+#include "layered_frames.h"
 #include "random_source.h"
 
 namespace twgen {
 namespace {
 
-constexpr int dlt_null = 0;
-constexpr int dlt_en10mb = 1;
-constexpr int dlt_ppp = 9;
-
 constexpr std::uint32_t largest_snap_length = 262144;  // libpcap refuses larger files
 constexpr std::uint32_t largest_wire_length = 65535;   // IPv4 total length is 16 bits
 constexpr std::uint32_t largest_host_count = 1000000;
 constexpr std::uint32_t largest_8023_frame = 1514;     // the length field must stay <= 1500
+
+// Every header stack the mix makes ends within this many bytes, so cuts
+// below it land inside headers or just behind them.
+constexpr std::uint32_t largest_cut = 128;
 
 constexpr std::int64_t first_timestamp = 1700000000;  // 2023-11-14, an arbitrary fixed start
 constexpr std::uint64_t largest_gap_us = 2000;
@@ -51,6 +55,11 @@ enum class frame_kind {
     vlan,
     ieee8023,
     link_other,
+    ipv6_ext,
+    dot1q,
+    qinq,
+    pppoe,
+    mpls,
 };
 
 struct weighted_kind {
@@ -58,13 +67,20 @@ struct weighted_kind {
     unsigned weight;
 };
 
+// The kinds in a fixed order, which the draws depend on: kinds added later
+// go at the end, so that mixes without them stay what they were.
 std::vector<weighted_kind> kinds_for_link(int datalink, const mix_weights& w) {
     std::vector<weighted_kind> kinds = {
         {frame_kind::ipv4_tcp, w.ipv4_tcp},         {frame_kind::ipv4_udp, w.ipv4_udp},
         {frame_kind::ipv4_icmp, w.ipv4_icmp},       {frame_kind::ipv4_options, w.ipv4_options},
         {frame_kind::ipv4_fragment, w.ipv4_fragment}, {frame_kind::ipv6, w.ipv6},
     };
-    if (datalink == dlt_en10mb) {
+    if (datalink == dlt_ipv4) {
+        kinds.pop_back();
+    } else if (datalink == dlt_ipv6) {
+        kinds.erase(kinds.begin(), kinds.end() - 1);
+    }
+    if (is_ethernet_like(datalink)) {
         kinds.insert(kinds.end(), {{frame_kind::arp, w.arp},
                                    {frame_kind::revarp, w.revarp},
                                    {frame_kind::ipx, w.ipx},
@@ -72,8 +88,19 @@ std::vector<weighted_kind> kinds_for_link(int datalink, const mix_weights& w) {
                                    {frame_kind::aarp, w.aarp},
                                    {frame_kind::vlan, w.vlan},
                                    {frame_kind::ieee8023, w.ieee8023}});
-    } else {
+    } else if (datalink != dlt_ipv4 && datalink != dlt_ipv6) {
         kinds.push_back({frame_kind::link_other, w.link_other});
+    }
+    if (datalink != dlt_ipv4) {
+        kinds.push_back({frame_kind::ipv6_ext, w.ipv6_ext});
+    }
+    if (is_ethernet_like(datalink)) {
+        kinds.insert(kinds.end(), {{frame_kind::dot1q, w.dot1q},
+                                   {frame_kind::qinq, w.qinq},
+                                   {frame_kind::pppoe, w.pppoe}});
+    }
+    if (is_ethernet_like(datalink) || is_ppp_link(datalink)) {
+        kinds.push_back({frame_kind::mpls, w.mpls});
     }
     std::erase_if(kinds, [](const weighted_kind& k) { return k.weight == 0; });
     return kinds;
@@ -176,17 +203,33 @@ ipv6_address ipv6_of(std::uint32_t address) {
     return out;
 }
 
+layered_kind layered_kind_of(frame_kind kind) {
+    switch (kind) {
+    case frame_kind::dot1q: return layered_kind::dot1q;
+    case frame_kind::qinq: return layered_kind::qinq;
+    case frame_kind::pppoe: return layered_kind::pppoe;
+    case frame_kind::mpls: return layered_kind::mpls;
+    default: return layered_kind::ipv6_ext;
+    }
+}
+
 constexpr mac_address broadcast_mac = {0xff, 0xff, 0xff, 0xff, 0xff, 0xff};
 
 void check_options(const mix_options& o) {
-    if (o.datalink != dlt_null && o.datalink != dlt_en10mb && o.datalink != dlt_ppp) {
-        throw std::invalid_argument("data-link type must be 0 (null), 1 (Ethernet) or 9 (PPP)");
+    if (!is_known_link(o.datalink)) {
+        throw std::invalid_argument(
+            "data-link type must be 0 (null), 1 (Ethernet), 9 (PPP), 12 (raw IP), 50 (PPP "
+            "serial), 108 (loop), 113 (Linux cooked), 228 (IPv4), 229 (IPv6) or 276 (Linux "
+            "cooked v2)");
     }
     if (o.snap_length == 0 || o.snap_length > largest_snap_length) {
         throw std::invalid_argument("snap length must be 1 to 262144");
     }
     if (o.hosts == 0 || o.hosts > largest_host_count) {
         throw std::invalid_argument("host count must be 1 to 1000000");
+    }
+    if (o.ipv6_hosts > largest_host_count) {
+        throw std::invalid_argument("IPv6 host count must be 0 to 1000000");
     }
     if (o.ports == 0 || o.ports > 65535) {
         throw std::invalid_argument("port count must be 1 to 65535");
@@ -201,7 +244,7 @@ void check_options(const mix_options& o) {
 
 }  // namespace
 
-struct mix_generator::state {
+struct mix_generator::state final : mix_draws {
     mix_options options;
     random_source random;
     std::vector<weighted_kind> kinds;
@@ -212,6 +255,15 @@ struct mix_generator::state {
     zipf_sampler port_popularity;
     std::uint64_t made = 0;
     std::int64_t clock_us = 0;
+    link_framing framing;  // of the frame being made
+    // Made when a frame first needs them, from a source of their own, so
+    // that mixes without them draw what they always drew.
+    std::vector<ipv6_address> ipv6_hosts;
+    std::optional<zipf_sampler> ipv6_popularity;
+    layered_maker layered;
+    // Cuts come from a source of their own, so that a cut mix holds the
+    // same frames as the whole one.
+    random_source cuts;
 
     explicit state(const mix_options& o)
         : options(o),
@@ -220,7 +272,10 @@ struct mix_generator::state {
           hosts(make_hosts(o.hosts, random)),
           ports(make_ports(o.ports, random)),
           host_popularity(hosts.size(), o.skew),
-          port_popularity(ports.size(), o.skew) {
+          port_popularity(ports.size(), o.skew),
+          framing(plain_framing(o.datalink)),
+          layered(options, *this),
+          cuts(std::uint64_t{o.seed} << 32 | 0xc) {
         for (const weighted_kind& k : kinds) {
             total_weight += k.weight;
         }
@@ -242,6 +297,32 @@ struct mix_generator::state {
 
     std::uint16_t draw_port() { return ports[port_popularity.draw(random)]; }
 
+    // mix_draws
+    random_source& numbers() override { return random; }
+    std::pair<std::uint32_t, std::uint32_t> ipv4_pair() override { return draw_pair(); }
+    std::uint16_t port() override { return draw_port(); }
+
+    // Now and then the source is the unspecified address, as in duplicate
+    // address detection.
+    std::pair<ipv6_address, ipv6_address> ipv6_pair() override {
+        if (ipv6_hosts.empty()) {
+            random_source own(std::uint64_t{options.seed} << 32 | 6);
+            ipv6_hosts = make_ipv6_hosts(
+                options.ipv6_hosts != 0 ? options.ipv6_hosts : options.hosts, own);
+            ipv6_popularity.emplace(ipv6_hosts.size(), options.skew);
+        }
+        const std::size_t src = ipv6_popularity->draw(random);
+        std::size_t dst = ipv6_popularity->draw(random);
+        if (dst == src) {
+            dst = (dst + 1) % ipv6_hosts.size();
+        }
+        ipv6_address from = ipv6_hosts[src];
+        if (random.below(64) == 0) {
+            from = {};
+        }
+        return {from, ipv6_hosts[dst]};
+    }
+
     // A conversation between two hosts; a host talks to itself only when it
     // is the only one.
     std::pair<std::uint32_t, std::uint32_t> draw_pair() {
@@ -253,11 +334,25 @@ struct mix_generator::state {
         return {hosts[src], hosts[dst]};
     }
 
-    std::size_t link_header_length() const { return options.datalink == dlt_en10mb ? 14 : 4; }
+    std::size_t link_header_length() const {
+        return link_layer(options.datalink, framing, 0).size;
+    }
+
+    bool plain_link() const {
+        const int d = options.datalink;
+        return (d == dlt_en10mb || d == dlt_ppp || d == dlt_null) &&
+               framing == plain_framing(d);
+    }
 
     // Puts the link header of this capture in front of a network packet.
     bytes link(std::uint32_t src, std::uint32_t dst, std::uint32_t link_word,
-               std::span<const std::uint8_t> packet) const {
+               std::span<const std::uint8_t> packet) {
+        framing = settle_framing(options.datalink, framing, packet);
+        if (!plain_link()) {
+            bytes out = link_header(options.datalink, framing, link_word, mac_of(dst), mac_of(src));
+            out.insert(out.end(), packet.begin(), packet.end());
+            return out;
+        }
         switch (options.datalink) {
         case dlt_en10mb:
             return ethernet(mac_of(dst), mac_of(src), static_cast<std::uint16_t>(link_word),
@@ -269,15 +364,33 @@ struct mix_generator::state {
         }
     }
 
-    std::uint32_t ipv4_word() const {
-        return options.datalink == dlt_en10mb ? ethertype_ipv4
-               : options.datalink == dlt_ppp  ? 0x0021
-                                              : 2;
+    std::uint32_t ipv4_word() const { return ipv4_link_word(options.datalink); }
+    std::uint32_t ipv6_word() const { return ipv6_link_word(options.datalink, framing); }
+
+    // The later fields of the fact of a frame with one link header, from the
+    // earlier ones; what those leave open comes as arguments.
+    void describe_behind_link(frame_fact& fact, std::string src, std::string dst,
+                              std::uint32_t transport_length, bool ports,
+                              std::uint16_t src_port, std::uint16_t dst_port) const {
+        fact.layers = {link_layer(options.datalink, framing, fact.link_word)};
+        fact.net_offset = fact.layers.front().size;
+        fact.net_word = fact.link_word;
+        fact.net_version = fact.ip_version;
+        fact.net_src = std::move(src);
+        fact.net_dst = std::move(dst);
+        fact.upper_protocol = fact.protocol;
+        fact.net_fragment_offset = fact.fragment_offset;
+        fact.transport_offset = fact.net_offset + transport_length;
+        fact.net_has_ports = ports;
+        fact.net_src_port = src_port;
+        fact.net_dst_port = dst_port;
     }
-    std::uint32_t ipv6_word() const {
-        return options.datalink == dlt_en10mb ? ethertype_ipv6
-               : options.datalink == dlt_ppp  ? 0x0057
-                                              : 28;
+
+    // The fields a plain reader sees, for frames it does not know.
+    void settle_plain_reading(frame_fact& fact, std::span<const std::uint8_t> frame) const {
+        if (!plain_link()) {
+            set_plain_reading(fact, frame);
+        }
     }
 
     // Payload that brings a frame of `headers` bytes up to `wire` bytes.
@@ -328,7 +441,11 @@ struct mix_generator::state {
         fact.header_words = ip.header_words;
         fact.fragment_offset = ip.fragment_offset;
         fact.link_word = ipv4_word();
-        return link(src, dst, fact.link_word, ipv4(src, dst, fact.protocol, transport, ip));
+        bytes out = link(src, dst, fact.link_word, ipv4(src, dst, fact.protocol, transport, ip));
+        describe_behind_link(fact, ipv4_text(src), ipv4_text(dst), ip.header_words * 4u,
+                             fact.has_ports, fact.src_port, fact.dst_port);
+        settle_plain_reading(fact, out);
+        return out;
     }
 
     bytes make_ipv6(std::uint32_t wire, frame_fact& fact) {
@@ -343,8 +460,24 @@ struct mix_generator::state {
         fact.link_word = ipv6_word();
         const bytes transport = is_udp ? udp(src_port, dst_port, fill_to(wire, headers + 8))
                                        : tcp(src_port, dst_port, fill_to(wire, headers + 20));
-        return link(src, dst, fact.link_word,
-                    twgen::ipv6(ipv6_of(src), ipv6_of(dst), fact.protocol, transport));
+        bytes out = link(src, dst, fact.link_word,
+                         twgen::ipv6(ipv6_of(src), ipv6_of(dst), fact.protocol, transport));
+        describe_behind_link(fact, ipv6_text(ipv6_of(src)), ipv6_text(ipv6_of(dst)), 40, true,
+                             src_port, dst_port);
+        settle_plain_reading(fact, out);
+        return out;
+    }
+
+    // An Ethernet frame, or on Linux cooked links the same packet behind a
+    // cooked header.
+    bytes ether_like(const mac_address& dst, const mac_address& src, std::uint16_t type,
+                     std::span<const std::uint8_t> payload) const {
+        if (options.datalink == dlt_en10mb) {
+            return ethernet(dst, src, type, payload);
+        }
+        bytes out = link_header(options.datalink, framing, type, dst, src);
+        out.insert(out.end(), payload.begin(), payload.end());
+        return out;
     }
 
     // Frames whose network layer is not IP: built at their natural size,
@@ -356,47 +489,70 @@ struct mix_generator::state {
         case frame_kind::arp:
             fact.kind = "arp";
             fact.link_word = ethertype_arp;
-            out = ethernet(broadcast_mac, mac_of(src), ethertype_arp,
+            out = ether_like(broadcast_mac, mac_of(src), ethertype_arp,
                            twgen::arp(random.coin() ? 1 : 2, src, dst));
             break;
         case frame_kind::revarp:
             fact.kind = "revarp";
             fact.link_word = ethertype_revarp;
-            out = ethernet(broadcast_mac, mac_of(src), ethertype_revarp, twgen::arp(3, src, 0));
+            out = ether_like(broadcast_mac, mac_of(src), ethertype_revarp, twgen::arp(3, src, 0));
             break;
         case frame_kind::ipx:
             fact.kind = "ipx";
             fact.link_word = ethertype_ipx;
-            out = ethernet(broadcast_mac, mac_of(src), ethertype_ipx, twgen::ipx(src, dst));
+            out = ether_like(broadcast_mac, mac_of(src), ethertype_ipx, twgen::ipx(src, dst));
             break;
         case frame_kind::appletalk:
             fact.kind = "appletalk";
             fact.link_word = ethertype_appletalk;
-            out = ethernet(broadcast_mac, mac_of(src), ethertype_appletalk,
+            out = ether_like(broadcast_mac, mac_of(src), ethertype_appletalk,
                            appletalk_ddp(static_cast<std::uint16_t>(src),
                                          static_cast<std::uint16_t>(dst)));
             break;
         case frame_kind::aarp:
             fact.kind = "aarp";
             fact.link_word = ethertype_aarp;
-            out = ethernet(broadcast_mac, mac_of(src), ethertype_aarp, twgen::aarp(1, src, dst));
+            out = ether_like(broadcast_mac, mac_of(src), ethertype_aarp, twgen::aarp(1, src, dst));
             break;
         case frame_kind::vlan: {
             fact.kind = "vlan";
             fact.link_word = ethertype_vlan;
-            const std::size_t headers = 18 + 20 + 8;
+            const std::size_t headers = link_header_length() + 4 + 20 + 8;
             const bytes inner =
                 ipv4(src, dst, ip_udp, udp(draw_port(), draw_port(), fill_to(wire, headers)));
-            out = ethernet_vlan(mac_of(dst), mac_of(src),
-                                static_cast<std::uint16_t>(random.between(1, 4094)),
-                                ethertype_ipv4, inner);
+            const auto vlan_id = static_cast<std::uint16_t>(random.between(1, 4094));
+            if (options.datalink == dlt_en10mb) {
+                out = ethernet_vlan(mac_of(dst), mac_of(src), vlan_id, ethertype_ipv4, inner);
+            } else {
+                bytes tagged = vlan_tag(vlan_id, ethertype_ipv4);
+                tagged.insert(tagged.end(), inner.begin(), inner.end());
+                out = ether_like(mac_of(dst), mac_of(src), ethertype_vlan, tagged);
+            }
+            // The ports were drawn in whatever order the compiler chose:
+            // read them back rather than draw them again.
+            describe_behind_link(fact, ipv4_text(src), ipv4_text(dst), 20, true,
+                                 static_cast<std::uint16_t>(inner[20] << 8 | inner[21]),
+                                 static_cast<std::uint16_t>(inner[22] << 8 | inner[23]));
+            fact.layers.push_back({"tag", ethertype_ipv4, 4});
+            fact.net_offset += 4;
+            fact.transport_offset += 4;
+            fact.net_word = ethertype_ipv4;
+            fact.net_version = 4;
+            fact.upper_protocol = ip_udp;
             break;
         }
         case frame_kind::ieee8023: {
             fact.kind = "ieee8023";
             wire = std::min(wire, largest_8023_frame);
-            out = ethernet_8023(broadcast_mac, mac_of(src), filler(fill_to(wire, 14 + 3)));
-            fact.link_word = static_cast<std::uint32_t>(out[12] << 8 | out[13]);
+            if (options.datalink == dlt_en10mb) {
+                out = ethernet_8023(broadcast_mac, mac_of(src), filler(fill_to(wire, 14 + 3)));
+                fact.link_word = static_cast<std::uint32_t>(out[12] << 8 | out[13]);
+            } else {
+                bytes llc = {0x42, 0x42, 0x03};  // spanning tree, as on Ethernet
+                llc.resize(std::max<std::size_t>(3, fill_to(wire, link_header_length())), 0);
+                out = ether_like(broadcast_mac, mac_of(src), ethertype_8022, llc);
+                fact.link_word = ethertype_8022;
+            }
             break;
         }
         default:
@@ -404,10 +560,37 @@ struct mix_generator::state {
             break;
         }
         out.resize(std::max<std::size_t>(out.size(), wire), 0);
+        if (fact.layers.empty()) {
+            describe_behind_link(fact, "", "", 0, false, 0, 0);
+            fact.transport_offset = 0;
+        }
+        if (fact.kind == "null-other") {
+            // Zeros behind a family word that names IPv6 on some systems.
+            fact.net_version = 6;
+            fact.net_src = fact.net_dst = "::";
+            fact.extensions = zero_chain(out.size() - fact.net_offset);
+            fact.transport_offset =
+                fact.net_offset + 40 + 8 * static_cast<std::uint32_t>(fact.extensions.size());
+        }
+        settle_plain_reading(fact, out);
         return out;
     }
 
     bytes make_link_other(frame_fact& fact) {
+        if (options.datalink == dlt_loop) {
+            // Families that are neither IPv4 nor IPv6 on any system.
+            static constexpr std::array<std::uint32_t, 3> families = {1, 16, 17};
+            fact.kind = "loop-other";
+            fact.link_word = families[random.below(families.size())];
+            return family_word(fact.link_word, true, false);
+        }
+        if (options.datalink == dlt_raw) {
+            // A packet whose version nibble is neither 4 nor 6.
+            static constexpr std::array<std::uint8_t, 4> nibbles = {0, 5, 7, 15};
+            fact.kind = "raw-other";
+            fact.link_word = nibbles[random.below(nibbles.size())];
+            return {static_cast<std::uint8_t>(fact.link_word << 4 | 5)};
+        }
         if (options.datalink == dlt_null) {
             // The IPv6 family numbers of NetBSD/OpenBSD (24) and of Darwin
             // (30): a reader that wants IPv6 under 28 must not count them.
@@ -432,7 +615,7 @@ struct mix_generator::state {
         fact.kind = chosen.kind;
         fact.link_word = chosen.number;
         const auto identifier = static_cast<std::uint8_t>(random.below(256));
-        return ppp(chosen.number, ppp_control(1, identifier));
+        return ppp(chosen.number, ppp_control(1, identifier));  // PPP serial writes the same
     }
 
     void fill(frame& out, frame_fact& fact) {
@@ -442,16 +625,27 @@ struct mix_generator::state {
         const frame_kind kind = draw_kind();
         const auto wire =
             static_cast<std::uint32_t>(random.between(options.min_length, options.max_length));
+        framing = plain_framing(options.datalink);
         switch (kind) {
         case frame_kind::ipv4_tcp:
         case frame_kind::ipv4_udp:
         case frame_kind::ipv4_icmp:
         case frame_kind::ipv4_options:
         case frame_kind::ipv4_fragment:
+            framing = draw_framing(options.datalink, options.vary_framing, ppp_ipv4, random);
             out.bytes = make_ipv4(kind, wire, fact);
             break;
         case frame_kind::ipv6:
+            framing = draw_framing(options.datalink, options.vary_framing, ppp_ipv6, random);
             out.bytes = make_ipv6(wire, fact);
+            break;
+        case frame_kind::ipv6_ext:
+        case frame_kind::dot1q:
+        case frame_kind::qinq:
+        case frame_kind::pppoe:
+        case frame_kind::mpls:
+            out.bytes = layered.make(layered_kind_of(kind), wire, fact);
+            set_plain_reading(fact, out.bytes);
             break;
         default:
             out.bytes = make_other(kind, wire, fact);
@@ -459,6 +653,10 @@ struct mix_generator::state {
         }
         fact.wire_length = static_cast<std::uint32_t>(out.bytes.size());
         fact.captured_length = std::min(fact.wire_length, options.snap_length);
+        if (options.cut_frames && fact.captured_length > 0 && cuts.coin()) {
+            fact.captured_length = static_cast<std::uint32_t>(
+                cuts.between(1, std::min(fact.captured_length, largest_cut)));
+        }
         out.bytes.resize(fact.captured_length);
         out.wire_length = fact.wire_length;
         clock_us += static_cast<std::int64_t>(random.below(largest_gap_us));
