@@ -45,11 +45,17 @@ link_layer after_mpls(std::uint32_t link_class, byte_span frame, std::size_t off
 
 // A PPP header at offset, as DLT_PPP allows it: the address and control
 // bytes FF 03 only in HDLC-like framing, and a protocol field of one byte
-// when its first byte is odd (protocol field compression).
+// when its first byte is odd (protocol field compression). A lone FF is
+// taken for framing cut short, not for a protocol.
 link_layer after_ppp(byte_span frame, std::size_t offset) {
-    if (const auto framing = read_bytes<2>(frame, offset);
-        framing && (*framing)[0] == 0xff && (*framing)[1] == 0x03) {
-        offset += 2;
+    if (read_u8(frame, offset) == 0xff) {
+        const auto control = read_u8(frame, offset + 1);
+        if (!control) {
+            return cut_short(link_class_ppp, frame);
+        }
+        if (*control == 0x03) {
+            offset += 2;
+        }
     }
     const auto first = read_u8(frame, offset);
     if (!first) {

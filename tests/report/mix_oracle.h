@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -22,6 +23,8 @@ struct oracle_settings {
     std::uint32_t kinds = 0x3f;  // stat_kind bits; Total is always in
     bool direction_split = false;
     bool no_resolve = true;
+    bool look_through = false;
+    bool ipv6 = false;
 };
 
 namespace oracle_detail {
@@ -133,6 +136,234 @@ private:
 
 }  // namespace oracle_detail
 
+namespace oracle_detail {
+
+inline std::string link_name(int datalink) {
+    switch (datalink) {
+    case 0:
+    case 108: return "No Link";
+    case 1: return "Ethernet";
+    case 9:
+    case 50: return "PPP";
+    case 113:
+    case 276: return "Linux cooked";
+    case 12:
+    case 228:
+    case 229: return "Raw IP";
+    default: return "UNKNWON";
+    }
+}
+
+inline bool is_ethernet_family(int datalink) {
+    return datalink == 1 || datalink == 113 || datalink == 276;
+}
+
+// What --look-through finds in a frame, by the last layer in front of its
+// network packet: the protocol of its link label, and whether that is
+// IPv4 (4) or IPv6 (6).
+struct deep_class {
+    std::string protocol;
+    int version = 0;
+};
+
+inline deep_class deep_class_of(const twgen::frame_fact& fact) {
+    const std::string other = fact.datalink == 0 || fact.datalink == 108 ? "non-IP" : "other";
+    const std::string last = fact.layers.empty() ? "" : fact.layers.back().name;
+    const std::uint32_t word = fact.net_word;
+    // The link or an MPLS stack leaves it to the version nibble.
+    if (last == "mpls" || last == "raw" || fact.datalink == 228 || fact.datalink == 229) {
+        const int version = fact.datalink == 228 ? 4 : fact.datalink == 229 ? 6 : int(word);
+        return version == 4 ? deep_class{"IP", 4}
+               : version == 6 ? deep_class{"IPv6", 6}
+                              : deep_class{other, 0};
+    }
+    if (last == "pppoe") {
+        return word == 0x0021 ? deep_class{"IP", 4}
+               : word == 0x0057 ? deep_class{"IPv6", 6}
+                                : deep_class{other, 0};
+    }
+    if (last == "ppp") {
+        const std::string text = ppp_text(word);  // "PPP (IP):"
+        const std::string protocol = text.substr(5, text.size() - 7);
+        return {protocol, word == 0x0021 ? 4 : word == 0x0057 ? 6 : 0};
+    }
+    if (last.starts_with("null") || last.starts_with("loop")) {
+        return word == 2                               ? deep_class{"IP", 4}
+               : word == 24 || word == 28 || word == 30 ? deep_class{"IPv6", 6}
+                                                        : deep_class{other, 0};
+    }
+    if (is_ethernet_family(fact.datalink)) {
+        const std::string text = ethernet_text(word);  // "Ethernet (IP):"
+        const std::string protocol = text.substr(10, text.size() - 12);
+        return {protocol, word == 0x0800 ? 4 : word == 0x86dd ? 6 : 0};
+    }
+    return {other, 0};
+}
+
+// The /64 prefix of an IPv6 address's text, as the report labels it.
+inline std::string prefix64_of(const std::string& address) {
+    in6_addr bytes{};
+    if (address.empty() || inet_pton(AF_INET6, address.c_str(), &bytes) != 1) {
+        return "";
+    }
+    if (address == "::") {
+        return "";
+    }
+    std::fill(bytes.s6_addr + 8, bytes.s6_addr + 16, std::uint8_t{0});
+    char text[INET6_ADDRSTRLEN];
+    inet_ntop(AF_INET6, &bytes, text, sizeof text);
+    return std::string(text) + "/64";
+}
+
+inline std::string ipv4_network_of(const std::string& address) {
+    in_addr bytes{};
+    if (inet_pton(AF_INET, address.c_str(), &bytes) != 1) {
+        return "";
+    }
+    return network_of(ntohl(bytes.s_addr));
+}
+
+}  // namespace oracle_detail
+
+// What one frame gives each kind: the labels of its keys, empty where it
+// has none.
+struct frame_view {
+    std::string link;
+    // Two link codes share the label "PPP (other):": an unlisted protocol
+    // (network class 255) and a frame cut inside its header (0).
+    int link_variant = 0;
+    std::string protocol;
+    std::string source_port, destination_port;
+    std::string source_host, destination_host;
+    std::string source_network, destination_network;
+};
+
+// The classic reading, from the first columns of the fact record.
+inline frame_view classic_view(const twgen::frame_fact& fact, const oracle_settings& settings) {
+    using namespace oracle_detail;
+    frame_view view;
+    const std::uint64_t captured = fact.captured_length;
+    const std::uint64_t at = fact.datalink == 1 ? 14 : 4;  // Ethernet, or PPP and null
+    const bool classified = fact.datalink == 0 || fact.datalink == 1 || fact.datalink == 9;
+    if (classified && captured < at) {
+        // Cut inside its link header: network class 0.
+        view.link = link_name(fact.datalink) + (fact.datalink == 0 ? " (non-IP):" : " (other):");
+        view.link_variant = fact.datalink == 9 ? 1 : 0;
+        return view;
+    }
+    view.link = link_text(fact);
+    if ((fact.ip_version == 4 && captured >= at + 10) ||
+        (fact.ip_version == 6 && captured >= at + 7)) {
+        view.protocol = protocol_text(fact.protocol, settings.no_resolve);
+    }
+    if (fact.ip_version != 4) {
+        return view;
+    }
+    // Ports are where the header length puts them, when both were captured;
+    // later fragments carry none.
+    if (fact.has_ports && captured >= at + 10 && captured >= at + fact.header_words * 4u + 4) {
+        view.source_port = fact.src_port == 0 ? "" : port_text(fact.src_port, settings.no_resolve);
+        view.destination_port =
+            fact.dst_port == 0 ? "" : port_text(fact.dst_port, settings.no_resolve);
+    }
+    if (captured >= at + 20) {
+        view.source_host = fact.src == 0 ? "" : dotted(fact.src);
+        view.destination_host = fact.dst == 0 ? "" : dotted(fact.dst);
+        view.source_network = network_of(fact.src);
+        view.destination_network = network_of(fact.dst);
+    }
+    return view;
+}
+
+
+// The reading of the long options, from the later columns of the fact
+// record: --look-through classifies by every layer in front of the packet;
+// --ipv6 counts IPv6 packets under the end of their extension chain, and
+// in Port, Host and Network.
+inline frame_view deep_view(const twgen::frame_fact& fact, const oracle_settings& settings) {
+    using namespace oracle_detail;
+    const std::uint64_t captured = fact.captured_length;
+    const std::uint64_t at = fact.net_offset;
+    frame_view view;
+    if (!settings.look_through) {
+        // The classic link reading; --ipv6 reads on where it found IPv6.
+        const frame_view classic = classic_view(fact, settings);
+        if (fact.ip_version != 6 || !settings.ipv6 || captured < at) {
+            return classic;
+        }
+        view.link = classic.link;
+    }
+    deep_class found = settings.look_through ? deep_class_of(fact)
+                                             : deep_class{"IPv6", 6};
+    // A header cut short by the capture: network class 0. The version
+    // nibble behind MPLS or a raw link is read too.
+    const bool nibble = !fact.layers.empty() &&
+                        (fact.layers.back().name == "mpls" || fact.layers.back().name == "raw") &&
+                        fact.datalink != 228 && fact.datalink != 229;
+    const bool cut = captured < at + (nibble ? 1 : 0) || (fact.datalink == 1 && captured < 14) ||
+                     (fact.datalink == 276 && captured < 20);
+    if (settings.look_through && cut) {
+        found = deep_class{fact.datalink == 0 || fact.datalink == 108 ? "non-IP" : "other", 0};
+        view.link_variant = fact.datalink == 9 || fact.datalink == 50 ? 1 : 0;
+    }
+    if (settings.look_through) {
+        view.link = link_name(fact.datalink) + " (" + found.protocol + "):";
+    }
+    if (found.version == 4 && fact.net_version == 4) {
+        if (captured >= at + 10) {
+            view.protocol = protocol_text(fact.upper_protocol, settings.no_resolve);
+        }
+        if (fact.net_has_ports && captured >= at + 10 && captured >= fact.transport_offset + 4) {
+            view.source_port =
+                fact.net_src_port == 0 ? "" : port_text(fact.net_src_port, settings.no_resolve);
+            view.destination_port =
+                fact.net_dst_port == 0 ? "" : port_text(fact.net_dst_port, settings.no_resolve);
+        }
+        if (captured >= at + 20) {
+            view.source_host = fact.net_src == "0.0.0.0" ? "" : fact.net_src;
+            view.destination_host = fact.net_dst == "0.0.0.0" ? "" : fact.net_dst;
+            view.source_network = ipv4_network_of(fact.net_src);
+            view.destination_network = ipv4_network_of(fact.net_dst);
+        }
+        return view;
+    }
+    if (found.version != 6 || fact.net_version != 6 || captured < at + 7) {
+        return view;
+    }
+    if (!settings.ipv6) {
+        const std::uint8_t next =
+            fact.extensions.empty() ? fact.upper_protocol : fact.extensions.front().type;
+        view.protocol = protocol_text(next, settings.no_resolve);
+        return view;
+    }
+    // The chain, as far as the bytes each header needs were captured.
+    std::uint64_t offset = at + 40;
+    std::uint8_t protocol = fact.upper_protocol;
+    bool complete = true;
+    for (const twgen::extension_fact& extension : fact.extensions) {
+        if (captured < offset + (extension.type == 44 ? 4 : 2)) {
+            protocol = extension.type;
+            complete = false;
+            break;
+        }
+        offset += extension.size;
+    }
+    view.protocol = protocol_text(protocol, settings.no_resolve);
+    if (complete && fact.net_has_ports && captured >= fact.transport_offset + 4) {
+        view.source_port =
+            fact.net_src_port == 0 ? "" : port_text(fact.net_src_port, settings.no_resolve);
+        view.destination_port =
+            fact.net_dst_port == 0 ? "" : port_text(fact.net_dst_port, settings.no_resolve);
+    }
+    if (captured >= at + 40) {
+        view.source_host = fact.net_src == "::" ? "" : fact.net_src;
+        view.destination_host = fact.net_dst == "::" ? "" : fact.net_dst;
+        view.source_network = prefix64_of(fact.net_src);
+        view.destination_network = prefix64_of(fact.net_dst);
+    }
+    return view;
+}
+
 // The blocks of the report that tallywire must print for these frames, in
 // kind order. Ports, when their kind is selected, are looked up as the report
 // looks them up; hosts are only ever shown as numbers.
@@ -144,24 +375,16 @@ inline std::vector<expected_block> expected_report(const std::vector<twgen::fram
     tally link, ip, port, host, network;
     for (const auto& fact : facts) {
         total_bytes += fact.wire_length;
-        link.add(link_text(fact), 0, fact);
-        if (fact.ip_version == 4 || fact.ip_version == 6) {
-            ip.add(protocol_text(fact.protocol, settings.no_resolve), 0, fact);
+        const frame_view view = settings.look_through || settings.ipv6
+                                    ? deep_view(fact, settings)
+                                    : classic_view(fact, settings);
+        link.add(view.link, view.link_variant, fact);
+        if (!view.protocol.empty()) {
+            ip.add(view.protocol, 0, fact);
         }
-        if (fact.ip_version != 4) {
-            continue;
-        }
-        // Ports are where the header length puts them; later fragments
-        // carry none.
-        if (fact.has_ports) {
-            const std::uint16_t from = fact.src_port;
-            const std::uint16_t to = fact.dst_port;
-            port.add_pair(from == 0 ? "" : port_text(from, settings.no_resolve),
-                          to == 0 ? "" : port_text(to, settings.no_resolve), split, fact);
-        }
-        host.add_pair(fact.src == 0 ? "" : dotted(fact.src), fact.dst == 0 ? "" : dotted(fact.dst),
-                      split, fact);
-        network.add_pair(network_of(fact.src), network_of(fact.dst), split, fact);
+        port.add_pair(view.source_port, view.destination_port, split, fact);
+        host.add_pair(view.source_host, view.destination_host, split, fact);
+        network.add_pair(view.source_network, view.destination_network, split, fact);
     }
     std::vector<expected_block> blocks;
     blocks.push_back(block("Total", {{"Total ", facts.size(), total_bytes}}, total_bytes));
