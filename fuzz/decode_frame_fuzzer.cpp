@@ -7,7 +7,8 @@
 //   bit  2    -d (each value has tables of its own: it orders their keys)
 //   bits 3-4  port limit: none, -R, -P 0, -P -1
 //   bits 5-6  wire length: the captured length, 65535, 0, 2^32-1
-//   bit  7    ignored
+//   bit  7    --look-through and --ipv6; a second byte then chooses the
+//             data-link type among every one they read (bits 0-1 unused)
 // Before a set of tables is renewed, every table is walked and checked
 // against the frames fed into it. A walk scans whole slot ranges, so it
 // runs once per set, not per input; a fault it finds depends on the inputs
@@ -33,6 +34,9 @@ using namespace tallywire;
 namespace {
 
 constexpr std::array<int, 4> datalinks = {DLT_NULL, DLT_EN10MB, DLT_PPP, DLT_LINUX_SLL};
+constexpr std::array<int, 12> deep_datalinks = {
+    DLT_NULL, DLT_EN10MB, DLT_PPP,  DLT_PPP_SERIAL, DLT_LOOP, DLT_LINUX_SLL,
+    DLT_LINUX_SLL2, DLT_RAW, DLT_IPV4, DLT_IPV6, DLT_FDDI, DLT_EN10MB};
 
 // Renewing the tables now and then keeps memory flat over millions of
 // inputs and keeps every walk short.
@@ -43,22 +47,25 @@ struct fed_totals {
     std::uint64_t packets = 0;
 };
 
-// One set of tables per value of -d, each made under its own key order;
-// the set in use is moved into stat_tables for the length of one input.
+// One set of tables per value of -d and of the long options, each made
+// under its own key order and with its own wide stores; the set in use is
+// moved into stat_tables for the length of one input.
 struct table_set {
     std::vector<stat_table> tables;
     fed_totals fed;
     int inputs = inputs_per_table_set;  // renewed before its first input
 };
 
-std::array<table_set, 2> table_sets;
+std::array<table_set, 4> table_sets;
 
 void check_tables(const fed_totals& fed);
 
-// Makes the set of this -d value the program's tables, renewed when due.
-table_set& enter_table_set(bool direction_split) {
-    table_set& set = table_sets[direction_split ? 1 : 0];
+// Makes the set of these settings the program's tables, renewed when due.
+table_set& enter_table_set(bool direction_split, bool deep) {
+    table_set& set = table_sets[(direction_split ? 1 : 0) + (deep ? 2 : 0)];
     current_settings.direction_split = direction_split;
+    current_settings.look_through = deep;
+    current_settings.ipv6 = deep;
     std::swap(stat_tables, set.tables);
     if (set.inputs == inputs_per_table_set) {
         if (!stat_tables.empty()) {
@@ -139,19 +146,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const unsigned control = data[0];
-    table_set& set = enter_table_set((control & 0x04) != 0);
+    const bool deep = (control & 0x80) != 0;
+    if (deep && size < 2) {
+        return 0;
+    }
+    table_set& set = enter_table_set((control & 0x04) != 0, deep);
     set_port_limit((control >> 3) & 3);
 
     // The frame stays in the fuzzer's own exactly sized buffer, so that a
     // read past its captured bytes is caught.
-    const std::span<const std::uint8_t> frame = std::span(data, size).subspan(1);
+    const std::span<const std::uint8_t> frame = std::span(data, size).subspan(deep ? 2 : 1);
     pcap_pkthdr header{};
     header.caplen = static_cast<bpf_u_int32>(frame.size());
     header.len = wire_length((control >> 5) & 3, header.caplen);
 
     capture_context context;
     context.sink = accounting_sink;
-    context.datalink = datalinks[control & 3];
+    context.datalink =
+        deep ? deep_datalinks[data[1] % deep_datalinks.size()] : datalinks[control & 3];
     decode_frame(reinterpret_cast<unsigned char*>(&context), &header, frame.data());
     set.fed.bytes += header.len;
     set.fed.packets += 1;

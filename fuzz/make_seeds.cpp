@@ -6,6 +6,7 @@
 
 #include <pcap/pcap.h>
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
@@ -15,6 +16,7 @@
 
 #include "gen/capture_writer.h"
 #include "gen/frame_builder.h"
+#include "gen/traffic_mix.h"
 
 namespace {
 
@@ -89,11 +91,56 @@ void write_seed(const fs::path& dir, const std::string& name, const bytes& conte
 void write_decode_seeds(const fs::path& dir, int link_index, const std::vector<bytes>& frames) {
     int n = 0;
     for (const bytes& frame : frames) {
-        for (const std::uint8_t settings : {0x00, 0x84, 0x88, 0xf0}) {
+        for (const std::uint8_t settings : {0x00, 0x04, 0x08, 0x70}) {
             bytes seed{static_cast<std::uint8_t>(settings | link_index)};
             seed.insert(seed.end(), frame.begin(), frame.end());
             write_seed(dir, "link" + std::to_string(link_index) + "-" + std::to_string(n++), seed);
         }
+    }
+}
+
+// Frames of every link type and encapsulation the long options read, for
+// the second byte's choice of data-link type (see decode_frame_fuzzer).
+void write_deep_decode_seeds(const fs::path& dir) {
+    constexpr std::array<int, 10> datalinks = {DLT_NULL, DLT_EN10MB, DLT_PPP, DLT_PPP_SERIAL,
+                                               DLT_LOOP, DLT_LINUX_SLL, DLT_LINUX_SLL2, DLT_RAW,
+                                               DLT_IPV4, DLT_IPV6};
+    for (std::size_t index = 0; index < datalinks.size(); ++index) {
+        twgen::mix_options mix;
+        mix.frames = 12;
+        mix.datalink = datalinks[index];
+        mix.seed = static_cast<std::uint32_t>(index + 1);
+        mix.max_length = 200;
+        mix.vary_framing = true;
+        mix.weights.ipv6_ext = 6;
+        mix.weights.dot1q = 3;
+        mix.weights.qinq = 3;
+        mix.weights.pppoe = 3;
+        mix.weights.mpls = 3;
+        int n = 0;
+        for (const twgen::frame& frame : twgen::generate_mix(mix).frames) {
+            bytes seed{static_cast<std::uint8_t>(0x80 | (n % 2 == 0 ? 0x04 : 0x00)),
+                       static_cast<std::uint8_t>(index)};
+            seed.insert(seed.end(), frame.bytes.begin(), frame.bytes.end());
+            write_seed(dir, "deep" + std::to_string(index) + "-" + std::to_string(n++), seed);
+        }
+    }
+}
+
+// Captures of the link types and encapsulations the long options read.
+void write_deep_pcap_seeds(const fs::path& dir) {
+    for (const int datalink : {DLT_LINUX_SLL, DLT_LINUX_SLL2, DLT_LOOP, DLT_PPP_SERIAL, DLT_IPV6}) {
+        twgen::mix_options mix;
+        mix.frames = 20;
+        mix.datalink = datalink;
+        mix.max_length = 300;
+        mix.vary_framing = true;
+        mix.weights.ipv6_ext = 6;
+        mix.weights.dot1q = 3;
+        mix.weights.pppoe = 3;
+        mix.weights.mpls = 3;
+        twgen::write_pcap((dir / ("deep-" + std::to_string(datalink) + ".pcap")).string(),
+                          datalink, 65535, twgen::generate_mix(mix).frames);
     }
 }
 
@@ -142,6 +189,7 @@ int main(int argc, char** argv) {
         write_decode_seeds(decode, 1, ethernet);
         write_decode_seeds(decode, 2, ppp);
         write_decode_seeds(decode, 3, {packets.ipv4_tcp, packets.ipv6_tcp});
+        write_deep_decode_seeds(decode);
 
         write_seed(snoop, "ethernet", twgen::snoop_image(as_capture(ethernet)));
         write_seed(snoop, "snap-60", twgen::snoop_image(as_capture(ethernet), 60));
@@ -153,6 +201,7 @@ int main(int argc, char** argv) {
         write_pcap_seed(pcap, "ppp.pcap", DLT_PPP, 65535, ppp);
         write_pcap_seed(pcap, "raw.pcap", DLT_RAW, 65535, {packets.ipv4_tcp});
         write_seed(pcap, "ethernet.snoop", twgen::snoop_image(as_capture(ethernet)));
+        write_deep_pcap_seeds(pcap);
 
         int n = 0;
         for (const std::string& words : option_seeds) {

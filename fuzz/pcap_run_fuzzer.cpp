@@ -1,7 +1,8 @@
 // Arbitrary capture files through a whole run: the format probe, libpcap or
 // the snoop reader, the accounting and the report. Names are never resolved
 // (no network). The input's length picks the rest, so that the file's bytes
-// stay as they are: -d for odd lengths, -t 3 when bit 1 is set, and every
+// stay as they are: -d for odd lengths, -t 3 when bit 1 is set,
+// --look-through and --ipv6 when bit 2 is set, and every
 // kind for one length in eight, Total, IP and Host otherwise (the report
 // walks the whole value range of Link, Port and Network, which under the
 // fuzzer's instrumentation would take most of each run).
@@ -29,6 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     current_settings.no_resolve = true;
     current_settings.direction_split = (size & 1) != 0;
     current_settings.max_lines = (size & 2) != 0 ? 3 : -1;
+    current_settings.look_through = (size & 4) != 0;
+    current_settings.ipv6 = (size & 4) != 0;
     const std::uint32_t kinds =
         size % 8 == 0 ? twfuzz::all_kinds : stat_total | stat_ip | stat_host;
     run_statistics(file.path(), kinds, capture_mode{}, -1.0);

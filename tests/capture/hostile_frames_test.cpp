@@ -14,6 +14,7 @@
 
 #include "capture/packet_record.h"
 #include "gen/frame_builder.h"
+#include "gen/traffic_mix.h"
 #include "cli/program_state.h"
 #include "stats/accounting.h"
 #include "stats/stat_tables.h"
@@ -154,6 +155,49 @@ TEST(hostile_frames, a_runt_is_not_counted_under_an_earlier_frames_keys) {
         EXPECT_EQ(packets, 2u) << "the 21-byte runt holds both addresses, the others neither";
     }
     close_tables();
+}
+
+}  // namespace
+
+namespace {
+
+// Every link type and encapsulation the long options read, every tag stack
+// and extension chain, cut at every byte and counted into tables with wide
+// stores: a read past the captured bytes shows in the sanitizer build.
+TEST(HostileDeepFrames, EveryPrefixIsReadWithinItsCapturedBytes) {
+    reset_program_state();
+    current_settings.look_through = true;
+    current_settings.ipv6 = true;
+    current_settings.direction_split = true;
+    ASSERT_EQ(create_tables(stat_total | stat_link | stat_ip | stat_port | stat_host |
+                            stat_network),
+              0);
+    std::uint64_t frames = 0;
+    for (const int datalink : {DLT_NULL, DLT_EN10MB, DLT_PPP, DLT_PPP_SERIAL, DLT_LOOP,
+                               DLT_LINUX_SLL, DLT_LINUX_SLL2, DLT_RAW, DLT_IPV4, DLT_IPV6}) {
+        twgen::mix_options mix;
+        mix.frames = 60;
+        mix.datalink = datalink;
+        mix.max_length = 160;
+        mix.vary_framing = true;
+        mix.weights.ipv6_ext = 10;
+        mix.weights.dot1q = 4;
+        mix.weights.qinq = 4;
+        mix.weights.pppoe = 4;
+        mix.weights.mpls = 4;
+        for (const twgen::frame& frame : twgen::generate_mix(mix).frames) {
+            for (std::size_t length = 0; length <= frame.bytes.size(); ++length) {
+                SCOPED_TRACE("data-link type " + std::to_string(datalink) + ", " +
+                             std::to_string(length) + " bytes");
+                decode_prefix(datalink, frame.bytes, length, accounting_sink);
+                ++frames;
+                ASSERT_LE(current_packet.copied_length, length);
+            }
+        }
+    }
+    EXPECT_EQ(packets_by_value(stat_total).front().second, frames);
+    close_tables();
+    reset_program_state();
 }
 
 }  // namespace

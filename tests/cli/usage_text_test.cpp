@@ -118,3 +118,62 @@ TEST(BaseName, PointsIntoThePath) {
 }
 
 }  // namespace
+
+namespace {
+
+// GNU conventions: --help and --version on standard output, status 0; the
+// help is the usage text followed by the long options.
+TEST(LongOptions, HelpIsTheUsageTextThenTheLongOptions) {
+    const twtest::run_result run = twtest::run_tallywire({"--help"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    const std::string usage = expected_usage("tallywire", twtest::tallywire_path());
+    ASSERT_TRUE(run.out.starts_with(usage)) << run.out;
+    const std::string long_options = run.out.substr(usage.size());
+    for (const char* option : {"--help", "--version", "--look-through", "--ipv6"}) {
+        EXPECT_NE(long_options.find(option), std::string::npos) << option;
+    }
+    EXPECT_NE(long_options.find("--look-through -S"), std::string::npos) << "an example of it";
+    EXPECT_NE(long_options.find("--ipv6 -S"), std::string::npos) << "an example of it";
+}
+
+TEST(LongOptions, VersionNamesTheProgram) {
+    const twtest::run_result run = twtest::run_tallywire({"--version"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_TRUE(run.out.starts_with("tallywire ")) << run.out;
+    EXPECT_EQ(run.out.back(), '\n');
+}
+
+// As an unknown letter: getopt_long's own diagnostic, then the usage text.
+TEST(LongOptions, UnknownOrAmbiguousGetsTheUsageText) {
+    const std::string usage = expected_usage("tallywire", twtest::tallywire_path());
+    for (const char* word : {"--bogus", "--look-through=yes"}) {
+        const twtest::run_result run = twtest::run_tallywire({word, "-h"});
+        EXPECT_EQ(run.status, 1) << word;
+        EXPECT_EQ(run.out, "") << word;
+        EXPECT_TRUE(run.err.ends_with(usage)) << word << ": " << run.err;
+    }
+    const twtest::run_result unknown = twtest::run_tallywire({"--bogus"});
+    EXPECT_NE(unknown.err.find("unrecognized option '--bogus'"), std::string::npos)
+        << unknown.err;
+}
+
+// Words after the options are still ignored, but said to be.
+TEST(LongOptions, IgnoredWordsAreNamed) {
+    const std::string sample = std::string(TALLYWIRE_SOURCE_DIR) + "/data/sample.pcap";
+    const twtest::run_result with_file =
+        twtest::run_tallywire({"-n", "-r", sample, sample, "more"});
+    EXPECT_EQ(with_file.status, 0);
+    EXPECT_EQ(with_file.err, "tallywire: '" + sample +
+                                 "' and the words after it are ignored; -r reads a file, one "
+                                 "per run\n");
+    const twtest::run_result whole = twtest::run_tallywire({"-n", "-r", sample});
+    EXPECT_EQ(with_file.out, whole.out) << "the run itself is unchanged";
+
+    const twtest::run_result other_word =
+        twtest::run_tallywire({"-n", "-r", sample, "--", "no-such-file"});
+    EXPECT_EQ(other_word.err, "tallywire: 'no-such-file' and the words after it are ignored\n");
+}
+
+}  // namespace
