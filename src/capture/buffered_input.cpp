@@ -1,11 +1,7 @@
 #include "capture/buffered_input.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstring>
-
-#include "capture/file_descriptor.h"
 
 namespace tallywire {
 
@@ -15,26 +11,14 @@ namespace {
 // grows when the file's size promises nothing more.
 constexpr std::size_t minimum_capacity = 4096;
 
-// Bytes a regular file holds beyond `position`, or 0 when its size shows
-// none (a file being written, or a file system that reports no size).
-std::uint64_t bytes_beyond(int fd, std::uint64_t position) {
-    struct stat status {};
-    if (fstat(fd, &status) != 0 || status.st_size < 0) {
-        return 0;
-    }
-    const auto size = static_cast<std::uint64_t>(status.st_size);
-    return size > position ? size - position : 0;
-}
-
 }  // namespace
 
-buffered_input::buffered_input(int fd, std::size_t capacity) : fd_(fd) {
-    struct stat status {};
-    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+buffered_input::buffered_input(byte_source& source, std::size_t capacity) : source_(source) {
+    if (const auto size = source.bytes_beyond()) {
         regular_file_ = true;
         // A small file gets a buffer of its own size, not a megabyte.
-        if (status.st_size >= 0 && static_cast<std::uint64_t>(status.st_size) < capacity) {
-            capacity = static_cast<std::size_t>(status.st_size);
+        if (*size < capacity) {
+            capacity = static_cast<std::size_t>(*size);
         }
     }
     capacity_ = std::max(capacity, minimum_capacity);
@@ -62,9 +46,8 @@ void buffered_input::fill(std::size_t count) {
         // Read as much as the buffer holds, not just what this piece needs:
         // the pieces that follow are then served without a system call.
         const std::span<std::uint8_t> free_space(storage_.get() + end_, capacity_ - end_);
-        const read_outcome outcome = read_at_least(fd_, free_space, 1);
+        const read_outcome outcome = source_.read_some(free_space);
         end_ += outcome.count;
-        bytes_read_ += outcome.count;
         failed_ = outcome.failed;
         at_end_ = outcome.count == 0 && !outcome.failed;
     }
@@ -91,14 +74,14 @@ void buffered_input::make_room(std::size_t count) {
 }
 
 std::size_t buffered_input::growth_step(std::size_t wanted) const {
-    // A pipe or a device: double. The buffer was full of data that arrived
+    // A pipe, a device or a decompressed stream: double. The buffer was full of data that arrived
     // before each doubling, so it never outgrows twice what arrived.
     std::size_t step = std::min(wanted, capacity_);
     if (regular_file_) {
         // A regular file: grow by what the file still holds, or by a page
         // when its size shows nothing more (a file still being written, or
         // a file system that reports no size), so that a read can tell.
-        const std::uint64_t beyond = bytes_beyond(fd_, bytes_read_);
+        const std::uint64_t beyond = source_.bytes_beyond().value_or(0);
         step = beyond > 0 ? static_cast<std::size_t>(std::min<std::uint64_t>(wanted, beyond))
                           : std::min(wanted, minimum_capacity);
     }

@@ -5,9 +5,11 @@
 #include <memory>
 #include <span>
 
+#include "capture/byte_source.h"
+
 namespace tallywire {
 
-// Hands out consecutive pieces of an open file through one reused buffer,
+// Hands out consecutive pieces of a byte source through one reused buffer,
 // so that a file of many small records costs a few large reads instead of
 // two reads and an allocation per record.
 //
@@ -20,8 +22,8 @@ class buffered_input {
 public:
     static constexpr std::size_t default_capacity = std::size_t{1} << 20;
 
-    // Does not take ownership of fd.
-    explicit buffered_input(int fd, std::size_t capacity = default_capacity);
+    // Does not take ownership of the source, which must outlive it.
+    explicit buffered_input(byte_source& source, std::size_t capacity = default_capacity);
 
     // The next `count` bytes of the input, valid until the next call.
     // Shorter only when the input ended or a read failed (see failed()).
@@ -37,13 +39,12 @@ private:
     void make_room(std::size_t count);
     std::size_t growth_step(std::size_t wanted) const;
 
-    int fd_;
+    byte_source& source_;
     bool regular_file_ = false;
     std::unique_ptr<std::uint8_t[]> storage_;
     std::size_t capacity_ = 0;
     std::size_t begin_ = 0;         // first byte not yet handed out
     std::size_t end_ = 0;           // one past the last byte read
-    std::uint64_t bytes_read_ = 0;  // position of the descriptor in the file
     bool at_end_ = false;
     bool failed_ = false;
 };

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <csignal>
 
+#include "capture/capture_outcome.h"
 #include "capture/packet_record.h"
 
 struct pcap;
@@ -27,6 +28,10 @@ static_assert(std::atomic<double>::is_always_lock_free,
 // waiting after a signal, and would otherwise wait for the next frame on a
 // quiet link. Null whenever no live capture is in its dispatch loop.
 extern std::atomic<pcap*> live_capture_handle;
+
+// How the source of the run ended; written by the sources, read once the
+// source has returned.
+extern capture_outcome last_capture_outcome;
 
 // Puts the state above back to its initial value.
 void reset_capture_state();

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -15,9 +16,20 @@ constexpr std::size_t magic_size = 8;
 constexpr std::array<std::uint8_t, magic_size> snoop_identification = {'s', 'n', 'o', 'o',
                                                                        'p', 0,   0,   0};
 
+constexpr std::array<std::uint8_t, 2> gzip_magic = {0x1f, 0x8b};
+constexpr std::array<std::uint8_t, 4> zstd_magic = {0x28, 0xb5, 0x2f, 0xfd};
+
+template <std::size_t size>
+bool begins_with(std::span<const std::uint8_t, magic_size> magic,
+                 const std::array<std::uint8_t, size>& prefix) {
+    return std::equal(prefix.begin(), prefix.end(), magic.begin());
+}
+
+}  // namespace
+
 // The first word is read in this host's byte order, so a capture written on
 // a host of the other order shows its magic byte-reversed.
-std::optional<std::uint32_t> recognise(std::span<const std::uint8_t, magic_size> magic) {
+std::optional<std::uint32_t> recognise_format(std::span<const std::uint8_t, magic_size> magic) {
     std::uint32_t first_word = 0;
     std::memcpy(&first_word, magic.data(), sizeof first_word);
     switch (first_word) {
@@ -30,10 +42,14 @@ std::optional<std::uint32_t> recognise(std::span<const std::uint8_t, magic_size>
     if (std::equal(magic.begin(), magic.end(), snoop_identification.begin())) {
         return format_snoop;
     }
+    if (begins_with(magic, gzip_magic)) {
+        return format_gzip;
+    }
+    if (begins_with(magic, zstd_magic)) {
+        return format_zstd;
+    }
     return std::nullopt;
 }
-
-}  // namespace
 
 int probe_file_format(const std::string& path, std::uint32_t& code) {
     std::array<std::uint8_t, magic_size> magic{};
@@ -49,7 +65,7 @@ int probe_file_format(const std::string& path, std::uint32_t& code) {
         std::fputs("read(): couldn't read file magic\n", stderr);
         return -1;
     }
-    if (const auto recognised = recognise(magic)) {
+    if (const auto recognised = recognise_format(magic)) {
         code = *recognised;
     }
     return 0;

@@ -12,7 +12,9 @@
 
 #include "capture/capture_state.h"
 #include "capture/capture_timer.h"
+#include "capture/decompressing_stream.h"
 #include "capture/sources.h"
+#include "capture/stream_file.h"
 #include "settings.h"
 
 namespace tallywire {
@@ -120,6 +122,33 @@ pcap_handle open_file(const std::string& name, char* errbuf) {
     return pcap_handle(handle, pcap_closer{std::move(buffer)});
 }
 
+// The decompressed bytes of a compressed file, handed to libpcap as a stdio
+// stream. A failure is reported here: the stream's own when it is the
+// cause (libpcap would only see a read error), else libpcap's.
+pcap_handle open_stream(decompressing_stream& stream) {
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[file_buffer_size]);
+    std::FILE* const file = open_stream_file(stream);
+    if (file == nullptr) {
+        std::fprintf(stderr, "pcap_open(): %s\n", std::strerror(errno));
+        return nullptr;
+    }
+    if (buffer) {
+        std::setvbuf(file, buffer.get(), _IOFBF, file_buffer_size);
+    }
+    char errbuf[PCAP_ERRBUF_SIZE] = "";
+    pcap_t* const handle = pcap_fopen_offline(file, errbuf);
+    if (handle == nullptr) {
+        std::fclose(file);
+        if (stream.failed()) {
+            stream.report_failure();
+        } else {
+            std::fprintf(stderr, "pcap_open(): %s\n", errbuf);
+        }
+        return nullptr;
+    }
+    return pcap_handle(handle, pcap_closer{std::move(buffer)});
+}
+
 // Opens the file or the interface; a failure is reported here.
 pcap_handle open_source(const std::string& source_name, capture_mode mode) {
     char errbuf[PCAP_ERRBUF_SIZE] = "";
@@ -175,11 +204,50 @@ int install_filter(pcap_t* handle, const std::string& expression, bool live) {
     return 0;
 }
 
-}  // namespace
+// What libpcap counted as lost when a live capture ends. Linux keeps
+// these counts from the opening of the handle on.
+void record_drops(pcap_t* handle) {
+    pcap_stat stats{};
+    if (pcap_stats(handle, &stats) == 0) {
+        last_capture_outcome.drops = drop_counts{stats.ps_drop, stats.ps_ifdrop};
+    }
+}
 
-int run_pcap_source(const std::string& source_name, const std::string& filter_expression,
-                    capture_mode mode, packet_sink sink, void* sink_arg, double capture_seconds) {
-    pcap_handle handle = open_source(source_name, mode);
+// Counts the frames on their way to the sink, for a source that must tell
+// whether any came before its damage.
+struct counting_sink {
+    packet_sink sink = nullptr;
+    void* sink_arg = nullptr;
+    std::uint64_t frames = 0;
+};
+
+void count_and_pass(const packet_record* packet, void* sink_arg) {
+    auto& counter = *static_cast<counting_sink*>(sink_arg);
+    ++counter.frames;
+    counter.sink(packet, counter.sink_arg);
+}
+
+// Ends a capture whose reading stopped at an error: the frames before it
+// are reported, unless a damaged compressed stream gave none.
+int stop_at_read_error(pcap_t* handle, const decompressing_stream* stream,
+                       const counting_sink& counter) {
+    if (stream != nullptr && stream->failed()) {
+        stream->report_failure();
+        if (counter.frames == 0) {
+            return -1;
+        }
+    } else {
+        std::fprintf(stderr, "pcap_dispatch(): %s\n", pcap_geterr(handle));
+    }
+    last_capture_outcome.stopped_at_read_error = true;
+    return 0;
+}
+
+// Filters and reads an open handle until its end, an error, or (live) a
+// stop; stream is the compressed file behind a file handle, if any.
+int run_capture(pcap_handle handle, const std::string& filter_expression, capture_mode mode,
+                packet_sink sink, void* sink_arg, double capture_seconds,
+                const decompressing_stream* stream) {
     if (!handle) {
         return -1;
     }
@@ -187,9 +255,10 @@ int run_pcap_source(const std::string& source_name, const std::string& filter_ex
         return -1;
     }
 
+    counting_sink counter{sink, sink_arg, 0};
     capture_context context;
-    context.sink = sink;
-    context.sink_arg = sink_arg;
+    context.sink = stream != nullptr ? count_and_pass : sink;
+    context.sink_arg = stream != nullptr ? &counter : sink_arg;
     context.mode = mode;
     context.datalink = pcap_datalink(handle.get());
 
@@ -205,18 +274,24 @@ int run_pcap_source(const std::string& source_name, const std::string& filter_ex
             arm_alarm(std::min(timer_chunk_seconds, seconds_remaining.load()));
         }
         if (capture_running == 0) {
+            record_drops(handle.get());
             return 0;
         }
     }
 
+    int result = 0;
     for (;;) {
         const int n = pcap_dispatch(handle.get(), -1, decode_frame,
                                     reinterpret_cast<unsigned char*>(&context));
         if (n == 0 && !mode.live) {
+            // A stream that failed where libpcap saw only an end.
+            if (stream != nullptr && stream->failed()) {
+                result = stop_at_read_error(handle.get(), stream, counter);
+            }
             break;
         }
         if (n == PCAP_ERROR) {
-            std::fprintf(stderr, "pcap_dispatch(): %s\n", pcap_geterr(handle.get()));
+            result = stop_at_read_error(handle.get(), stream, counter);
             break;
         }
         if (capture_running == 0) {
@@ -224,7 +299,24 @@ int run_pcap_source(const std::string& source_name, const std::string& filter_ex
         }
     }
     capture_running = 0;
-    return 0;
+    if (mode.live) {
+        record_drops(handle.get());
+    }
+    return result;
+}
+
+}  // namespace
+
+int run_pcap_source(const std::string& source_name, const std::string& filter_expression,
+                    capture_mode mode, packet_sink sink, void* sink_arg, double capture_seconds) {
+    return run_capture(open_source(source_name, mode), filter_expression, mode, sink, sink_arg,
+                       capture_seconds, nullptr);
+}
+
+int run_pcap_stream(decompressing_stream& stream, const std::string& filter_expression,
+                    packet_sink sink, void* sink_arg) {
+    return run_capture(open_stream(stream), filter_expression, capture_mode{}, sink, sink_arg,
+                       -1.0, &stream);
 }
 
 }  // namespace tallywire

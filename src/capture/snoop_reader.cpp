@@ -1,12 +1,16 @@
 #include <pcap/pcap.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
+#include <memory>
 #include <new>
 #include <span>
 
 #include "capture/bounded_read.h"
 #include "capture/buffered_input.h"
+#include "capture/capture_state.h"
+#include "capture/decompressing_stream.h"
 #include "capture/file_descriptor.h"
 #include "capture/sources.h"
 
@@ -32,39 +36,89 @@ record_header parse_record_header(std::span<const std::uint8_t, record_header_si
             big_endian32(bytes.subspan<20, 4>())};
 }
 
-int report_failure(const char* message) {
-    std::fputs(message, stderr);
-    return -1;
+// Where the reading ended: at a clean end (the data ends between two
+// records), or at a failure with its message (none for a record too large
+// for memory).
+struct snoop_end {
+    bool clean = false;
+    const char* message = nullptr;
+    std::uint64_t frames = 0;  // records handed to the decoder before it
+};
+
+// Bodies of a decompressed stream are kept only as far as the decoder reads
+// (the longest link header and the packet record's data) and the rest is
+// passed over in pieces of this size: a tiny compressed file can expand to
+// records of gigabytes, and no record may make memory grow with it.
+constexpr std::size_t kept_body_size = 14 + packet_data_size;
+constexpr std::size_t passed_over_piece = std::size_t{64} << 10;
+
+// The first kept_body_size bytes of a body, read through the rest of it;
+// false when the input ends or fails inside the body.
+bool take_long_body(buffered_input& input, std::size_t body_size,
+                    std::array<std::uint8_t, kept_body_size>& kept) {
+    const auto head = input.take(kept_body_size);
+    if (head.size() != kept_body_size) {
+        return false;
+    }
+    std::copy(head.begin(), head.end(), kept.begin());
+    for (std::size_t left = body_size - kept_body_size; left > 0;) {
+        const std::size_t piece = std::min(left, passed_over_piece);
+        if (input.take(piece).size() != piece) {
+            return false;
+        }
+        left -= piece;
+    }
+    return true;
 }
 
-int read_records(buffered_input& input, capture_context& context) {
+snoop_end read_records(buffered_input& input, capture_context& context, bool bound_bodies) {
+    snoop_end end;
     const auto file_header = read_bytes<file_header_size>(input.take(file_header_size), 0);
     if (!file_header) {
-        return report_failure("get_snoop_data: Can't read file header\n");
+        end.message = "get_snoop_data: Can't read file header\n";
+        return end;
     }
     if (big_endian32(file_header->subspan<12, 4>()) != snoop_ethernet) {
-        return report_failure("get_snoop_data: No support for this link type (yet?)\n");
+        end.message = "get_snoop_data: No support for this link type (yet?)\n";
+        return end;
     }
 
+    std::unique_ptr<std::array<std::uint8_t, kept_body_size>> kept;
     for (;;) {
         const auto header_bytes = input.take(record_header_size);
         if (header_bytes.empty() && !input.failed()) {
-            return 0;  // the file ends exactly between two records
+            end.clean = true;  // the file ends exactly between two records
+            return end;
         }
         const auto header = read_bytes<record_header_size>(header_bytes, 0);
         if (!header) {
-            return report_failure("get_snoop_data: Can't read packet header\n");
+            end.message = "get_snoop_data: Can't read packet header\n";
+            return end;
         }
         const record_header record = parse_record_header(*header);
         if (record.record_length < record_header_size) {
-            return report_failure("get_snoop_data: Bad record length\n");
+            end.message = "get_snoop_data: Bad record length\n";
+            return end;
         }
         // Read as unsigned: a length of 2 GiB or more is a record that runs
         // past the end of the file, not a negative size.
         const std::size_t body_size = record.record_length - record_header_size;
-        const auto body = input.take(body_size);
-        if (body.size() != body_size) {
-            return report_failure("get_snoop_data: Can't read packet data\n");
+        byte_span body;
+        if (bound_bodies && body_size > kept_body_size) {
+            if (!kept) {
+                kept = std::make_unique<std::array<std::uint8_t, kept_body_size>>();
+            }
+            if (!take_long_body(input, body_size, *kept)) {
+                end.message = "get_snoop_data: Can't read packet data\n";
+                return end;
+            }
+            body = byte_span(*kept);
+        } else {
+            body = input.take(body_size);
+            if (body.size() != body_size) {
+                end.message = "get_snoop_data: Can't read packet data\n";
+                return end;
+            }
         }
 
         pcap_pkthdr frame_header{};
@@ -73,11 +127,36 @@ int read_records(buffered_input& input, capture_context& context) {
         // An included length beyond the body would let the decoder read
         // past the record; the body is all there is of the frame.
         frame_header.caplen = static_cast<bpf_u_int32>(
-            std::min<std::size_t>(record.included_length, body_size));
+            std::min<std::size_t>(record.included_length, body.size()));
         frame_header.len = record.wire_length;
         decode_frame(reinterpret_cast<unsigned char*>(&context), &frame_header, body.data());
+        ++end.frames;
     }
 }
+
+snoop_end read_from(byte_source& source, capture_context& context, bool bound_bodies,
+                    std::size_t capacity) {
+    try {
+        buffered_input input(source, capacity);
+        return read_records(input, context, bound_bodies);
+    } catch (const std::bad_alloc&) {
+        // A record too large for memory ends the reading like any other
+        // unreadable record, without a message of its own.
+        return snoop_end{};
+    }
+}
+
+capture_context snoop_context(capture_mode mode, packet_sink sink, void* sink_arg) {
+    capture_context context;
+    context.sink = sink;
+    context.sink_arg = sink_arg;
+    context.mode = mode;
+    context.datalink = DLT_EN10MB;
+    return context;
+}
+
+// A decompressed stream goes through a buffer of this size.
+constexpr std::size_t stream_capacity = std::size_t{256} << 10;
 
 }  // namespace
 
@@ -86,19 +165,36 @@ int get_snoop_data(const std::string& path, capture_mode mode, packet_sink sink,
     if (!file) {
         return -1;
     }
-    capture_context context;
-    context.sink = sink;
-    context.sink_arg = sink_arg;
-    context.mode = mode;
-    context.datalink = DLT_EN10MB;
-    try {
-        buffered_input input(file.get());
-        return read_records(input, context);
-    } catch (const std::bad_alloc&) {
-        // A record too large for memory ends the reading like any other
-        // unreadable record, without a message of its own.
-        return -1;
+    capture_context context = snoop_context(mode, sink, sink_arg);
+    descriptor_source source(file.get());
+    const snoop_end end =
+        read_from(source, context, false, buffered_input::default_capacity);
+    if (end.message != nullptr) {
+        std::fputs(end.message, stderr);
     }
+    return end.clean ? 0 : -1;
+}
+
+int read_snoop_stream(decompressing_stream& stream, packet_sink sink, void* sink_arg) {
+    capture_context context = snoop_context(capture_mode{}, sink, sink_arg);
+    const snoop_end end = read_from(stream, context, true, stream_capacity);
+    if (end.clean) {
+        return 0;
+    }
+    // Damage in the compressed stream is the cause, whatever part of a
+    // record it cut; the frames before it are reported if there are any.
+    if (stream.failed()) {
+        stream.report_failure();
+        if (end.frames == 0) {
+            return -1;
+        }
+        last_capture_outcome.stopped_at_read_error = true;
+        return 0;
+    }
+    if (end.message != nullptr) {
+        std::fputs(end.message, stderr);
+    }
+    return -1;
 }
 
 }  // namespace tallywire

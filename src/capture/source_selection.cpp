@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "capture/capture_state.h"
 #include "capture/sources.h"
 
 namespace tallywire {
@@ -20,6 +21,7 @@ constexpr mode_t probed_type_bits = 0x8000 | 0x2000;
 int capture_from_source(const std::string& source_name, const std::string& filter_expression,
                         capture_mode mode, packet_sink sink, void* sink_arg,
                         double capture_seconds) {
+    last_capture_outcome = capture_outcome{};
     std::uint32_t code = format_pcap;
     const auto capture_library = [&] {
         return run_pcap_source(source_name, filter_expression, mode, sink, sink_arg,
@@ -44,6 +46,9 @@ int capture_from_source(const std::string& source_name, const std::string& filte
     // The snoop reader applies neither the filter nor the time limit.
     if (code == format_snoop) {
         return get_snoop_data(source_name, mode, sink, sink_arg);
+    }
+    if (code == format_gzip || code == format_zstd) {
+        return read_compressed_file(source_name, code, filter_expression, sink, sink_arg);
     }
     return capture_library();
 }

@@ -2,9 +2,11 @@
 
 #include <cstdio>
 
+#include "capture/capture_state.h"
 #include "capture/sources.h"
 #include "cli/options.h"
 #include "cli/usage.h"
+#include "report/drop_notice.h"
 #include "report/report.h"
 #include "settings.h"
 #include "stats/accounting.h"
@@ -37,8 +39,16 @@ int run_statistics(const std::string& source_name, std::uint32_t stat_kinds, cap
     // A report that could not be written whole (a full disk, a closed pipe)
     // is a failed run, not a completed one.
     const int report_result = source_result == 0 ? print_report() : 0;
+    if (source_result == 0) {
+        print_drop_notice(last_capture_outcome);
+    }
     close_tables();
-    return source_result == 0 && report_result == 0 ? 0 : 1;
+    if (source_result != 0 || report_result != 0) {
+        return 1;
+    }
+    // A report of the frames before a read error looks like a whole one;
+    // only the status tells a script that it is not.
+    return last_capture_outcome.stopped_at_read_error ? 2 : 0;
 }
 
 int tallywire_main(int argc, char** argv) {

@@ -9,7 +9,9 @@ namespace tallywire {
 
 // One run: create the tables, read the source, print the report when the
 // source ran, close the tables. Returns the exit status: 0 for a completed
-// run, 1 when the tables, the source or the writing of the report failed.
+// run, 1 when the tables, the source or the writing of the report failed,
+// 2 when the report was printed but covers only the frames before a read
+// error.
 int run_statistics(const std::string& source_name, std::uint32_t stat_kinds, capture_mode mode,
                    double capture_seconds);
 

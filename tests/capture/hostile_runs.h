@@ -31,7 +31,7 @@ enum class outcome {
     report,      // status 0, the report on stdout, nothing on stderr
     no_packets,  // status 0, nothing counted: only "No packets processed."
     failure,     // status 1, no report, a message on stderr
-    damaged,     // status 0 after "pcap_dispatch(): ...": the frames before
+    damaged,     // status 2 after "pcap_dispatch(): ...": the frames before
                  // the damage are reported (or "No packets processed.")
     fault,       // anything else: a crash, a hang, a sanitizer report
 };
@@ -70,7 +70,7 @@ inline outcome classify(const twtest::run_result& r) {
     if (r.timed_out || has_sanitizer_report(r.err)) {
         return outcome::fault;
     }
-    if (r.status == 0 && r.err.starts_with(dispatch_error)) {
+    if (r.status == 2 && r.err.starts_with(dispatch_error)) {
         // libpcap met a damaged record: its one-line message, then what
         // was counted before it.
         const std::size_t line_end = r.err.find('\n');

@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "capture/capture_state.h"
 #include "capture/packet_record.h"
 #include "capture/report_total.h"
 #include "capture/sources.h"
@@ -450,6 +451,69 @@ TEST_F(LiveCapture, FramesReachTheSinkWithTheSnapshotLength) {
     ASSERT_TRUE(sent);
     EXPECT_EQ(frames, counted) << "253: no namespace, 254: the source failed, 255: a frame "
                                   "arrived other than it was sent";
+}
+
+// A capture stopped while the peer sends far more than the capture
+// library's buffer holds: the kernel drops the rest, and a line after the
+// report says how many and that the counts are short by as many.
+TEST_F(LiveCapture, DroppedFramesAreNamedAfterTheReport) {
+    constexpr int flood = 100000;
+    background_capture capture(pair_.ns_b, {"-i", pair_.link_b, "-f", "udp port 9999"});
+    ASSERT_TRUE(capture.wait_until_capturing(hang_bound));
+    capture.signal(SIGSTOP);
+    const bool sent = send_datagrams(pair_.ns_a, flood, 9999);
+    capture.signal(SIGCONT);
+    ASSERT_TRUE(sent);
+    std::this_thread::sleep_for(500ms);
+    capture.signal(SIGINT);
+    const twtest::run_result run = capture.finish(hang_bound);
+    EXPECT_FALSE(run.timed_out);
+    EXPECT_EQ(run.status, 0) << run.err;
+
+    const auto total = twtest::total_row(run.out);
+    ASSERT_TRUE(total) << run.out;
+    unsigned long long dropped = 0, by_kernel = 0, by_interface = 0;
+    int end = 0;
+    ASSERT_EQ(std::sscanf(run.err.c_str(),
+                          "tallywire: %llu frames dropped (%llu by the kernel, %llu by the "
+                          "interface): the counts are short by that many\n%n",
+                          &dropped, &by_kernel, &by_interface, &end),
+              3)
+        << run.err;
+    EXPECT_EQ(static_cast<std::size_t>(end), run.err.size()) << run.err;
+    EXPECT_GT(by_kernel, 0u);
+    EXPECT_EQ(dropped, by_kernel + by_interface);
+    EXPECT_LE(total->packets + by_kernel, static_cast<unsigned long long>(flood));
+}
+
+// A capture that lost nothing: libpcap's figures were asked for, and they
+// are zero.
+TEST_F(LiveCapture, CaptureThatLostNothingHasZeroDrops) {
+    const std::string self = read_text("/proc/self/comm");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (!enter_namespace(pair_.ns_b)) {
+            _exit(253);
+        }
+        live_frames seen;
+        capture_mode live;
+        live.live = true;
+        const int result =
+            run_pcap_source(pair_.link_b, "udp port 9999", live, count_live_frame, &seen, 2.0);
+        const auto& drops = last_capture_outcome.drops;
+        _exit(result != 0 ? 254 : !drops ? 252 : drops->total() != 0 ? 251 : seen.frames);
+    }
+    const bool capturing = wait_until_polling(child, self, hang_bound);
+    const bool sent = capturing && send_datagrams(pair_.ns_a, 5, 9999, live_payload);
+    if (!capturing) {
+        kill(child, SIGKILL);
+    }
+    const int frames = exit_code_of(child);
+    ASSERT_TRUE(capturing);
+    ASSERT_TRUE(sent);
+    EXPECT_EQ(frames, 5) << "253: no namespace, 254: the source failed, 252: no figures, "
+                            "251: frames dropped";
 }
 
 // An interface that exists, but in the other namespace, does not exist

@@ -17,6 +17,7 @@
 #include <memory>
 #include <thread>
 
+#include "capture/compressed_files.h"
 #include "capture/sources.h"
 #include "capture/source_test_support.h"
 #include "cli/program_state.h"
@@ -189,6 +190,24 @@ TEST_P(LibpcapLayouts, GiveTheSameFramesAsAPlainPcapFile) {
     ASSERT_EQ(expected.frames.size(), frames.size());
     EXPECT_EQ(run.result, 0);
     EXPECT_EQ(run.frames, expected.frames);
+}
+
+// Compressed, every layout is read as what it holds.
+TEST_P(LibpcapLayouts, CompressedCopiesGiveTheSameFrames) {
+    const auto frames = twtest::mixed_ethernet_frames();
+    twtest::temp_dir dir;
+    const std::string path = dir.file("layout");
+    GetParam().write(path, frames);
+    const source_run expected = select_and_read(path);
+    ASSERT_EQ(expected.frames.size(), frames.size());
+    for (const twtest::packer& packer : {twtest::gzip_packer, twtest::zstd_packer}) {
+        if (!twtest::packer_missing(packer).empty()) {
+            GTEST_SKIP() << twtest::packer_missing(packer);
+        }
+        const source_run run = select_and_read(twtest::pack(packer, path));
+        EXPECT_EQ(run.result, 0) << packer.name;
+        EXPECT_EQ(run.frames, expected.frames) << packer.name;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

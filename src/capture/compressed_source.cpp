@@ -1,0 +1,36 @@
+#include <cstdio>
+#include <utility>
+
+#include "capture/decompressing_stream.h"
+#include "capture/file_descriptor.h"
+#include "capture/sources.h"
+
+namespace tallywire {
+
+int read_compressed_file(const std::string& path, std::uint32_t code,
+                         const std::string& filter_expression, packet_sink sink,
+                         void* sink_arg) {
+    file_descriptor file = open_for_reading(path);
+    if (!file) {
+        return -1;
+    }
+    decompressing_stream stream(std::move(file),
+                                code == format_zstd ? compression::zstd : compression::gzip, path);
+    // The capture inside is told apart by its own first bytes, as a file
+    // is; a compressed file inside another is not opened further.
+    const auto first = stream.peek(8);
+    if (stream.failed() && first.size() < 8) {
+        stream.report_failure();
+        return -1;
+    }
+    if (first.size() < 8) {
+        std::fputs("read(): couldn't read file magic\n", stderr);
+        return -1;
+    }
+    if (recognise_format(first.first<8>()) == format_snoop) {
+        return read_snoop_stream(stream, sink, sink_arg);
+    }
+    return run_pcap_stream(stream, filter_expression, sink, sink_arg);
+}
+
+}  // namespace tallywire
