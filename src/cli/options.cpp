@@ -27,6 +27,26 @@ bool acceptable_seconds(double seconds) {
     return !(seconds <= 0 && seconds != -1.0);
 }
 
+// A long option that no help text shows: the comparison of the concurrent
+// name lookups with one-at-a-time ones needs the latter on demand.
+constexpr const char* one_lookup_at_a_time_word = "--one-lookup-at-a-time";
+constexpr int one_lookup_at_a_time_code = 0x100;
+
+// getopt, except that the hidden word, standing as a whole word where an
+// option may begin, is read as the long option. Every other word goes to
+// getopt alone, so its diagnostics ("invalid option -- '-'" for any other
+// word that begins with two dashes) stay as they are.
+int next_option(int argc, char** argv) {
+    const int next_word = optind == 0 ? 1 : optind;  // 0: getopt starts afresh at word 1
+    if (next_word < argc && std::strcmp(argv[next_word], one_lookup_at_a_time_word) == 0) {
+        static const option hidden[] = {
+            {one_lookup_at_a_time_word + 2, no_argument, nullptr, one_lookup_at_a_time_code},
+            {nullptr, 0, nullptr, 0}};
+        return getopt_long(argc, argv, option_letters, hidden, nullptr);
+    }
+    return getopt(argc, argv, option_letters);
+}
+
 }  // namespace
 
 std::uint32_t parse_stat_letters(std::string_view letters) {
@@ -48,8 +68,9 @@ std::uint32_t parse_stat_letters(std::string_view letters) {
 option_outcome read_options(int argc, char** argv, settings& out) {
     optind = 0;  // full reinitialisation, so that a second call reads afresh
     int letter;
-    while ((letter = getopt(argc, argv, option_letters)) != -1) {
+    while ((letter = next_option(argc, argv)) != -1) {
         switch (letter) {
+        case one_lookup_at_a_time_code: out.one_lookup_at_a_time = true; break;
         case 'd': out.direction_split = true; break;
         case 'f': copy_text_setting(out.filter_expression, optarg); break;
         case 'i':

@@ -22,4 +22,8 @@ struct settings {
     bool port_limit_enabled = false;
     std::int32_t port_limit = 1024;
     std::int32_t max_lines = -1;  // every row
+    // Names looked up one row at a time, while the rows are printed, instead
+    // of all together beforehand: the reference the concurrent lookups are
+    // compared with.
+    bool one_lookup_at_a_time = false;
 };

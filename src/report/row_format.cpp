@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "program_state.h"
+#include "report/name_lookups.h"
 #include "report/row_labels.h"
 
 namespace {
@@ -220,21 +221,37 @@ void print_rows(std::uint32_t kind, std::uint32_t count, std::span<const report_
     const std::size_t host_width =
         current_settings.direction_split ? host_name_width_split : host_name_width;
     std::array<char, label_text_size> text{};
+    const std::span<const report_row> printed = rows.first(std::min<std::size_t>(count, rows.size()));
+    // Every name the rows need, before the first line: the lookups overlap
+    // instead of queueing. Without them each label looks up its own.
+    const tallywire::row_names names = no_resolve || current_settings.one_lookup_at_a_time
+                                           ? tallywire::row_names{}
+                                           : tallywire::look_up_row_names(kind, printed);
     line_batch lines(out);
-    for (const report_row& row : rows.first(std::min<std::size_t>(count, rows.size()))) {
+    for (std::size_t index = 0; index < printed.size(); ++index) {
+        const report_row& row = printed[index];
         const std::uint32_t value = row.key.value;
         std::string_view name;
         std::string_view suffix;
         switch (kind) {
         case stat_total: name = "Total"; break;
         case stat_link: name = link_label(value - 1); break;
-        case stat_ip: name = protocol_label(static_cast<std::uint16_t>(value - 1), no_resolve); break;
-        case stat_port:
-            name = service_label(static_cast<std::uint16_t>(value), no_resolve);
+        case stat_ip: {
+            const auto protocol = static_cast<std::uint16_t>(value - 1);
+            name = names.ready() ? named_protocol_label(protocol, names.name(index))
+                                 : protocol_label(protocol, no_resolve);
+            break;
+        }
+        case stat_port: {
+            const auto port = static_cast<std::uint16_t>(value);
+            name = names.ready() ? named_service_label(port, names.name(index))
+                                 : service_label(port, no_resolve);
             suffix = direction_suffix(row);
             break;
+        }
         case stat_host:
-            name = host_label(value, no_resolve, host_width, text);
+            name = names.ready() ? named_host_label(value, names.name(index), host_width, text)
+                                 : host_label(value, no_resolve, host_width, text);
             suffix = direction_suffix(row);
             break;
         case stat_network:

@@ -1,0 +1,201 @@
+// Host names from a DNS resolver of the test's own, looked up concurrently:
+// the responder (tools/dns_responder) answers after a delay with names for
+// most addresses, "no such name" for some and nothing for a few, inside a
+// network namespace made for the test. The expected labels come from the
+// responder's own table; the reports with one lookup at a time must be the
+// same, byte for byte.
+
+#include <pcap/pcap.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "dns_responder/ptr_table.h"
+#include "gen/capture_writer.h"
+#include "gen/frame_builder.h"
+#include "office_capture.h"
+#include "report_check.h"
+#include "support/process.h"
+#include "support/resolver_namespace.h"
+
+namespace {
+
+using report_test::block;
+
+// Documentation ranges only: nothing is ever sent to them, only their
+// reverse names asked of the namespace's responder.
+constexpr int host_count = 300;
+constexpr const char* sink = "203.0.113.200";
+constexpr int responder_delay_ms = 10;
+// A run that takes longer has hung.
+constexpr double hang_bound = 300;
+
+std::string dotted(std::uint32_t address) {
+    return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xff) + "." +
+           std::to_string((address >> 8) & 0xff) + "." + std::to_string(address & 0xff);
+}
+
+// 192.0.2.1 to 192.0.2.254, then 198.51.100.1 onwards.
+std::vector<std::uint32_t> host_addresses() {
+    std::vector<std::uint32_t> addresses;
+    for (std::uint32_t last = 1; last <= 254 && addresses.size() < host_count; ++last) {
+        addresses.push_back(twgen::ipv4_address("192.0.2.0") + last);
+    }
+    for (std::uint32_t last = 1; addresses.size() < host_count; ++last) {
+        addresses.push_back(twgen::ipv4_address("198.51.100.0") + last);
+    }
+    return addresses;
+}
+
+// The label the table gives an address: its name cut to width, or its
+// dotted text when the responder has no name for it or keeps silent.
+std::string expected_name(std::uint32_t address, std::size_t width) {
+    const twdns::ptr_entry entry = twdns::ptr_entry_for(address);
+    return entry.reply == twdns::ptr_reply::name ? entry.name.substr(0, width) : dotted(address);
+}
+
+struct traffic {
+    std::vector<twgen::frame> frames;
+    std::vector<report_test::row_counts> host_rows;        // without -d
+    std::vector<report_test::row_counts> split_host_rows;  // under -d
+    std::uint64_t total = 0;
+};
+
+// Every host sends one datagram of its own length to the sink, and the sink
+// answers the first host: every row has a byte count of its own, and under
+// -d two addresses stand on both sides.
+traffic host_traffic() {
+    traffic made;
+    const auto addresses = host_addresses();
+    const std::uint32_t sink_address = twgen::ipv4_address(sink);
+    const auto datagram = [&](std::uint32_t from, std::uint32_t to, std::uint32_t length) {
+        made.frames.push_back(
+            {twgen::ethernet(report_test::mac_b, report_test::mac_a, twgen::ethertype_ipv4,
+                             twgen::ipv4(from, to, twgen::ip_udp, twgen::udp(5000, 5001, 4))),
+             length});
+        made.total += length;
+    };
+    std::uint64_t sink_in = 0;
+    for (std::size_t k = 0; k < addresses.size(); ++k) {
+        const auto length = static_cast<std::uint32_t>(100 + k);
+        datagram(addresses[k], sink_address, length);
+        sink_in += length;
+    }
+    const std::uint32_t answer_length = 90;
+    datagram(sink_address, addresses[0], answer_length);
+
+    for (std::size_t k = 0; k < addresses.size(); ++k) {
+        const std::uint64_t sent = 100 + k;
+        const std::uint64_t received = k == 0 ? answer_length : 0;
+        made.host_rows.push_back({expected_name(addresses[k], 24) + " ",
+                                  received > 0 ? 2u : 1u, sent + received});
+        made.split_host_rows.push_back({expected_name(addresses[k], 22) + " > ", 1, sent});
+        if (received > 0) {
+            made.split_host_rows.push_back({expected_name(addresses[k], 22) + " < ", 1, received});
+        }
+    }
+    made.host_rows.push_back(
+        {expected_name(sink_address, 24) + " ", addresses.size() + 1, sink_in + answer_length});
+    made.split_host_rows.push_back(
+        {expected_name(sink_address, 22) + " < ", addresses.size(), sink_in});
+    made.split_host_rows.push_back({expected_name(sink_address, 22) + " > ", 1, answer_length});
+    return made;
+}
+
+class ConcurrentLookups : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!resolver_.unavailable().empty()) {
+            GTEST_SKIP() << resolver_.unavailable();
+        }
+        twgen::write_pcap(capture_, DLT_EN10MB, 65535, traffic_.frames);
+    }
+
+    twtest::run_result report(std::vector<std::string> options) const {
+        options.push_back("-r");
+        options.push_back(capture_);
+        twtest::run_options bounded;
+        bounded.timeout_seconds = hang_bound;
+        return resolver_.run(twtest::tallywire_path(), options, bounded);
+    }
+
+    twtest::resolver_namespace resolver_{responder_delay_ms};
+    twtest::temp_dir dir_;
+    std::string capture_ = dir_.file("hosts.pcap");
+    traffic traffic_ = host_traffic();
+};
+
+TEST_F(ConcurrentLookups, HostLabelsComeFromTheResolversTable) {
+    struct label_case {
+        const char* what;
+        std::vector<std::string> options;
+        const std::vector<report_test::row_counts>& rows;
+    };
+    const std::vector<label_case> cases = {
+        {"names cut to 24", {"-S", "h"}, traffic_.host_rows},
+        {"names cut to 22 under -d", {"-d", "-S", "h"}, traffic_.split_host_rows},
+    };
+    for (const label_case& c : cases) {
+        const twtest::run_result run = report(c.options);
+        EXPECT_EQ(run.status, 0) << c.what << ": " << run.err;
+        EXPECT_EQ(run.err, "") << c.what;
+        EXPECT_TRUE(report_test::report_matches(
+            run.out,
+            {block("Total", {{"Total ", traffic_.frames.size(), traffic_.total}}, traffic_.total),
+             block("Host", c.rows, traffic_.total)},
+            -1))
+            << c.what;
+    }
+}
+
+// Each address is asked for once per report, even when it stands in two
+// rows; one lookup at a time asks once per row, and gives the same report.
+TEST_F(ConcurrentLookups, SameReportAsOneLookupAtATime) {
+    for (const bool split : {false, true}) {
+        std::vector<std::string> options = {"-S", "ah"};
+        if (split) {
+            options.push_back("-d");
+        }
+        resolver_.forget_queries();
+        const twtest::run_result together = report(options);
+        const std::vector<std::string> asked = resolver_.queries();
+        options.insert(options.begin(), "--one-lookup-at-a-time");
+        const twtest::run_result one_by_one = report(options);
+
+        EXPECT_EQ(together.status, 0) << together.err;
+        EXPECT_EQ(one_by_one.status, 0) << one_by_one.err;
+        EXPECT_EQ(together.out, one_by_one.out) << (split ? "-d" : "without -d");
+        EXPECT_EQ(together.err, one_by_one.err);
+        const std::set<std::string> distinct(asked.begin(), asked.end());
+        EXPECT_EQ(distinct.size(), asked.size()) << "an address was asked for twice";
+        EXPECT_EQ(asked.size(), static_cast<std::size_t>(host_count) + 1);
+    }
+}
+
+// Rows beyond -t are never looked up; -n and kinds without names ask
+// nothing at all.
+TEST_F(ConcurrentLookups, OnlyPrintedRowsAreLookedUp) {
+    struct ask_case {
+        std::vector<std::string> options;
+        std::size_t asked;
+    };
+    const std::vector<ask_case> cases = {
+        {{"-S", "h", "-t", "10"}, 10},
+        {{"-S", "h", "-t", "0"}, 0},
+        {{"-n", "-S", "h"}, 0},
+        {{"-S", "ln"}, 0},
+    };
+    for (const ask_case& c : cases) {
+        resolver_.forget_queries();
+        const twtest::run_result run = report(c.options);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(resolver_.queries().size(), c.asked) << c.options[0] << c.options[1];
+    }
+}
+
+}  // namespace
