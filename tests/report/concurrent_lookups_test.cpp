@@ -5,12 +5,20 @@
 // responder's own table; the reports with one lookup at a time must be the
 // same, byte for byte.
 
+#include <fcntl.h>
 #include <pcap/pcap.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <fstream>
+#include <sstream>
+#include <thread>
 #include <set>
 #include <string>
 #include <vector>
@@ -196,6 +204,117 @@ TEST_F(ConcurrentLookups, OnlyPrintedRowsAreLookedUp) {
         EXPECT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(resolver_.queries().size(), c.asked) << c.options[0] << c.options[1];
     }
+}
+
+// A command running in the background with its outputs in files; killed if
+// it still runs when the object goes.
+class background_run {
+public:
+    explicit background_run(std::vector<std::string> words)
+        : out_path_(dir_.file("out")), err_path_(dir_.file("err")) {
+        pid_ = fork();
+        if (pid_ == 0) {
+            const int null = open("/dev/null", O_RDONLY);
+            const int out = open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            const int err = open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(null, 0);
+            dup2(out, 1);
+            dup2(err, 2);
+            std::vector<char*> argv;
+            for (std::string& word : words) {
+                argv.push_back(word.data());
+            }
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+    }
+    ~background_run() {
+        if (pid_ > 0 && !finished_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    background_run(const background_run&) = delete;
+    background_run& operator=(const background_run&) = delete;
+
+    void signal(int number) const { kill(pid_, number); }
+
+    // The exit status (128 + signal when killed), after waiting at most
+    // bound_seconds.
+    int finish(double bound_seconds) {
+        const auto start = std::chrono::steady_clock::now();
+        int status = 0;
+        while (waitpid(pid_, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() - start > std::chrono::duration<double>(bound_seconds)) {
+                kill(pid_, SIGKILL);
+                waitpid(pid_, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        finished_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+    std::string out() const { return read_text(out_path_); }
+    std::string err() const { return read_text(err_path_); }
+
+private:
+    static std::string read_text(const std::string& path) {
+        std::ifstream in(path);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    twtest::temp_dir dir_;
+    std::string out_path_, err_path_;
+    pid_t pid_ = -1;
+    bool finished_ = false;
+};
+
+// After a live capture its SIGINT handler stays installed: interrupts that
+// come while the names are looked up leave the report to run to its end.
+// The capture is of the namespace's loopback, which carries datagrams to an
+// address of the loopback about which the responder keeps silent (a lookup
+// of one second).
+TEST_F(ConcurrentLookups, InterruptDuringTheLookupsLeavesTheReportWhole) {
+    const std::string silent = "192.0.2.127";
+    ASSERT_EQ(twdns::reply_for(twgen::ipv4_address(silent.c_str())), twdns::ptr_reply::silence);
+    const twtest::run_result added = twtest::run_program(
+        twtest::ip_program(), {"-n", resolver_.name(), "addr", "add", silent + "/32", "dev", "lo"});
+    ASSERT_EQ(added.status, 0) << added.err;
+
+    std::vector<std::string> words = resolver_.exec_words();
+    for (const char* word : {TALLYWIRE_BINARY, "-i", "lo", "-s", "2", "-S", "h", "-f", "udp port 9"}) {
+        words.push_back(word);
+    }
+    background_run capture(words);
+    const twtest::run_result sent = resolver_.run(
+        "/bin/bash",
+        {"-c", "for i in $(seq 30); do echo x >/dev/udp/" + silent + "/9; sleep 0.05; done"});
+    ASSERT_EQ(sent.status, 0) << sent.err;
+
+    // The first query reaches the responder once the capture has ended and
+    // the lookups have begun.
+    const auto start = std::chrono::steady_clock::now();
+    while (resolver_.queries().empty() &&
+           std::chrono::steady_clock::now() - start < std::chrono::seconds(60)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_FALSE(resolver_.queries().empty()) << "no lookup began";
+    for (int i = 0; i < 3; ++i) {
+        capture.signal(SIGINT);
+        capture.signal(SIGALRM);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_EQ(capture.finish(hang_bound), 0) << capture.err();
+    EXPECT_EQ(capture.err(), "");
+    const std::string out = capture.out();
+    EXPECT_EQ(out.rfind("Total Statistics:\n", 0), 0u) << out;
+    EXPECT_NE(out.find("Host Statistics:\n\t" + silent + " "), std::string::npos) << out;
+    EXPECT_EQ(out.back(), '\n');
 }
 
 }  // namespace
