@@ -7,9 +7,11 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <utility>
 
+#include "capture/capture_progress.h"
 #include "capture/capture_timer.h"
 #include "capture/sources.h"
 #include "program_state.h"
@@ -114,14 +116,15 @@ pcap_handle open_file(const std::string& name, char* errbuf) {
     return pcap_handle(handle, pcap_closer{std::move(buffer)});
 }
 
-// Opens the file or the interface; a failure is reported here.
-pcap_handle open_source(const std::string& source_name, capture_mode mode) {
+// Opens the file or the interface; a failure is reported here. device is
+// the interface opened, for a live source.
+pcap_handle open_source(const std::string& source_name, capture_mode mode, std::string& device) {
     char errbuf[PCAP_ERRBUF_SIZE] = "";
     pcap_handle handle;
     if (!mode.live) {
         handle = open_file(source_name, errbuf);
     } else {
-        std::string device = source_name;
+        device = source_name;
         if (device.empty() || device == default_device_keyword) {
             if (!find_default_device(device, errbuf)) {
                 std::fprintf(stderr, "pcap_lookupdev(): %s\n", errbuf);
@@ -170,7 +173,8 @@ int install_filter(pcap_t* handle, const std::string& expression, bool live) {
 
 int run_pcap_source(const std::string& source_name, const std::string& filter_expression,
                     capture_mode mode, packet_sink sink, void* sink_arg, double capture_seconds) {
-    pcap_handle handle = open_source(source_name, mode);
+    std::string device;
+    pcap_handle handle = open_source(source_name, mode, device);
     if (!handle) {
         return -1;
     }
@@ -200,13 +204,28 @@ int run_pcap_source(const std::string& source_name, const std::string& filter_ex
         }
     }
 
+    // Frames pass through a counter only while a progress line is shown.
+    std::optional<tallywire::capture_progress> progress;
+    tallywire::counted_capture counted{context, nullptr};
+    if (tallywire::progress_wanted()) {
+        progress.emplace(mode.live ? tallywire::capture_progress::for_live(device, capture_seconds)
+                                   : tallywire::watch_stream(pcap_file(handle.get())));
+        counted.progress = &*progress;
+    }
+    const pcap_handler handler = progress ? tallywire::decode_counted_frame : decode_frame;
+    auto* const user = progress ? reinterpret_cast<unsigned char*>(&counted)
+                                : reinterpret_cast<unsigned char*>(&context);
+
     for (;;) {
-        const int n = pcap_dispatch(handle.get(), -1, decode_frame,
-                                    reinterpret_cast<unsigned char*>(&context));
+        const int n = pcap_dispatch(handle.get(), -1, handler, user);
+        if (progress) {
+            progress->look();
+        }
         if (n == 0 && !mode.live) {
             break;
         }
         if (n == PCAP_ERROR) {
+            tallywire::erase_progress();
             std::fprintf(stderr, "pcap_dispatch(): %s\n", pcap_geterr(handle.get()));
             break;
         }

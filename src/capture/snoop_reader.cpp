@@ -1,12 +1,15 @@
 #include <pcap/pcap.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <new>
+#include <optional>
 #include <span>
 
 #include "capture/buffered_input.h"
 #include "capture/byte_order.h"
+#include "capture/capture_progress.h"
 #include "capture/file_descriptor.h"
 #include "capture/sources.h"
 
@@ -34,11 +37,15 @@ record_header parse_record_header(std::span<const std::uint8_t> bytes) {
 }
 
 int report_failure(const char* message) {
+    tallywire::erase_progress();
     std::fputs(message, stderr);
     return -1;
 }
 
-int read_records(buffered_input& input, capture_context& context) {
+// progress: null unless a progress line is shown.
+int read_records(buffered_input& input, capture_context& context,
+                 tallywire::capture_progress* progress) {
+    std::uint64_t position = file_header_size;
     const auto file_header = input.take(file_header_size);
     if (file_header.size() < file_header_size) {
         return report_failure("get_snoop_data: Can't read file header\n");
@@ -76,6 +83,11 @@ int read_records(buffered_input& input, capture_context& context) {
             std::min<std::size_t>(record.included_length, body_size));
         frame_header.len = record.wire_length;
         decode_frame(reinterpret_cast<unsigned char*>(&context), &frame_header, body.data());
+        if (progress != nullptr) {
+            position += record.record_length;
+            progress->set_position(position);
+            progress->count(record.wire_length);
+        }
     }
 }
 
@@ -91,9 +103,17 @@ int get_snoop_data(const std::string& path, capture_mode mode, packet_sink sink,
     context.sink_arg = sink_arg;
     context.mode = mode;
     context.datalink = DLT_EN10MB;
+    std::optional<tallywire::capture_progress> progress;
+    struct stat status {};
+    if (tallywire::progress_wanted()) {
+        progress.emplace(fstat(file.get(), &status) == 0 && S_ISREG(status.st_mode)
+                             ? tallywire::capture_progress::for_file(
+                                   static_cast<std::uint64_t>(status.st_size))
+                             : tallywire::capture_progress::for_stream());
+    }
     try {
         buffered_input input(file.get());
-        return read_records(input, context);
+        return read_records(input, context, progress ? &*progress : nullptr);
     } catch (const std::bad_alloc&) {
         // A record too large for memory ends the reading like any other
         // unreadable record, without a message of its own.

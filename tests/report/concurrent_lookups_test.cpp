@@ -30,6 +30,7 @@
 #include "report_check.h"
 #include "support/process.h"
 #include "support/resolver_namespace.h"
+#include "support/terminal.h"
 
 namespace {
 
@@ -315,6 +316,44 @@ TEST_F(ConcurrentLookups, InterruptDuringTheLookupsLeavesTheReportWhole) {
     EXPECT_EQ(out.rfind("Total Statistics:\n", 0), 0u) << out;
     EXPECT_NE(out.find("Host Statistics:\n\t" + silent + " "), std::string::npos) << out;
     EXPECT_EQ(out.back(), '\n');
+}
+
+// Lookups that take long show how many are done on a terminal, and erase
+// the line before the rows: a responder that takes 400 ms per answer keeps
+// 301 lookups, 32 at a time, busy for some four seconds.
+TEST(LookupProgress, ShownOnATerminalAndErasedBeforeTheRows) {
+    const std::string no_terminal = twtest::terminal_unavailable();
+    if (!no_terminal.empty()) {
+        GTEST_SKIP() << no_terminal;
+    }
+    const twtest::resolver_namespace slow_resolver(400);
+    if (!slow_resolver.unavailable().empty()) {
+        GTEST_SKIP() << slow_resolver.unavailable();
+    }
+    twtest::temp_dir dir;
+    const std::string capture = dir.file("hosts.pcap");
+    const std::string out = dir.file("report.txt");
+    twgen::write_pcap(capture, DLT_EN10MB, 65535, host_traffic().frames);
+
+    std::string command;
+    for (const std::string& word : slow_resolver.exec_words()) {
+        command += twtest::shell_quoted(word) + " ";
+    }
+    command += twtest::shell_quoted(twtest::tallywire_path()) + " -S h -r " +
+               twtest::shell_quoted(capture) + " >" + twtest::shell_quoted(out);
+    const twtest::run_result shown = twtest::run_under_terminal(command, hang_bound);
+    EXPECT_EQ(shown.status, 0) << shown.out;
+    EXPECT_NE(shown.out.find("Looking up names: "), std::string::npos) << shown.out;
+    EXPECT_NE(shown.out.find(" of " + std::to_string(host_count + 1)), std::string::npos)
+        << shown.out;
+    EXPECT_EQ(shown.out.find('\n'), std::string::npos) << shown.out;
+    EXPECT_TRUE(twtest::ends_erased(shown.out)) << shown.out;
+
+    const auto written = twgen::read_file(out);
+    const twtest::run_result plain =
+        slow_resolver.run(twtest::tallywire_path(), {"-S", "h", "-r", capture});
+    EXPECT_EQ(std::string(written.begin(), written.end()), plain.out);
+    EXPECT_EQ(plain.err, "");
 }
 
 }  // namespace
