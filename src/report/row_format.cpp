@@ -221,7 +221,8 @@ void print_rows(std::uint32_t kind, std::uint32_t count, std::span<const report_
     const std::size_t host_width =
         current_settings.direction_split ? host_name_width_split : host_name_width;
     std::array<char, label_text_size> text{};
-    const std::span<const report_row> printed = rows.first(std::min<std::size_t>(count, rows.size()));
+    const std::span<const report_row> printed =
+        rows.first(std::min<std::size_t>(count, rows.size()));
     // Every name the rows need, before the first line: the lookups overlap
     // instead of queueing. Without them each label looks up its own.
     const tallywire::row_names names = no_resolve || current_settings.one_lookup_at_a_time

@@ -256,7 +256,8 @@ TEST(ReadOptions, OneLookupAtATimeOnlyAsTheWholeWord) {
     const settings as_filter = read_accepted({"-f", "--one-lookup-at-a-time", "-r", "x.pcap"});
     EXPECT_FALSE(as_filter.one_lookup_at_a_time);
     EXPECT_EQ(as_filter.filter_expression, "--one-lookup-at-a-time");
-    EXPECT_FALSE(read_accepted({"-r", "x.pcap", "--", "--one-lookup-at-a-time"}).one_lookup_at_a_time);
+    EXPECT_FALSE(
+        read_accepted({"-r", "x.pcap", "--", "--one-lookup-at-a-time"}).one_lookup_at_a_time);
     for (const char* near : {"--one-lookup", "--one-lookup-at-a-time=1", "--help"}) {
         EXPECT_EQ(read_words({near}).outcome, option_outcome::usage) << near;
     }

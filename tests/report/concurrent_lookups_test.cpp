@@ -247,7 +247,8 @@ public:
         const auto start = std::chrono::steady_clock::now();
         int status = 0;
         while (waitpid(pid_, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() - start > std::chrono::duration<double>(bound_seconds)) {
+            if (std::chrono::steady_clock::now() - start >
+                std::chrono::duration<double>(bound_seconds)) {
                 kill(pid_, SIGKILL);
                 waitpid(pid_, &status, 0);
                 break;
@@ -288,7 +289,8 @@ TEST_F(ConcurrentLookups, InterruptDuringTheLookupsLeavesTheReportWhole) {
     ASSERT_EQ(added.status, 0) << added.err;
 
     std::vector<std::string> words = resolver_.exec_words();
-    for (const char* word : {TALLYWIRE_BINARY, "-i", "lo", "-s", "2", "-S", "h", "-f", "udp port 9"}) {
+    for (const char* word :
+         {TALLYWIRE_BINARY, "-i", "lo", "-s", "2", "-S", "h", "-f", "udp port 9"}) {
         words.push_back(word);
     }
     background_run capture(words);

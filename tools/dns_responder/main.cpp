@@ -156,7 +156,8 @@ std::optional<std::vector<std::uint8_t>> reply_to(std::span<const std::uint8_t> 
         return std::nullopt;
     }
     const bool named = entry.reply == twdns::ptr_reply::name;
-    std::vector<std::uint8_t> reply(query.begin(), query.begin() + static_cast<std::ptrdiff_t>(asked->end));
+    std::vector<std::uint8_t> reply(query.begin(),
+                                    query.begin() + static_cast<std::ptrdiff_t>(asked->end));
     // Response, same opcode, authoritative, recursion desired as asked,
     // recursion available.
     const std::uint16_t flags = read16(query, 2);
