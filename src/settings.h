@@ -34,6 +34,9 @@ struct settings {
     // Beyond the classic report, each opted into with a long option:
     bool look_through = false;  // classify tags, tunnels and more link types
     bool ipv6 = false;          // count IPv6 in Port, Host and Network
+    // Hidden: names looked up one at a time, as before they were looked up
+    // concurrently, so that tests can compare the two.
+    bool one_lookup_at_a_time = false;
 };
 
 // The options of this run.

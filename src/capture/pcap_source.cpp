@@ -7,9 +7,11 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <utility>
 
+#include "capture/capture_progress.h"
 #include "capture/capture_state.h"
 #include "capture/capture_timer.h"
 #include "capture/decompressing_stream.h"
@@ -149,14 +151,15 @@ pcap_handle open_stream(decompressing_stream& stream) {
     return pcap_handle(handle, pcap_closer{std::move(buffer)});
 }
 
-// Opens the file or the interface; a failure is reported here.
-pcap_handle open_source(const std::string& source_name, capture_mode mode) {
+// Opens the file or the interface; a failure is reported here. device is
+// the interface opened, for a live source.
+pcap_handle open_source(const std::string& source_name, capture_mode mode, std::string& device) {
     char errbuf[PCAP_ERRBUF_SIZE] = "";
     pcap_handle handle;
     if (!mode.live) {
         handle = open_file(source_name, errbuf);
     } else {
-        std::string device = source_name;
+        device = source_name;
         if (device.empty() || device == default_device_keyword) {
             if (!find_default_device(device, errbuf)) {
                 std::fprintf(stderr, "pcap_lookupdev(): %s\n", errbuf);
@@ -231,6 +234,7 @@ void count_and_pass(const packet_record* packet, void* sink_arg) {
 // are reported, unless a damaged compressed stream gave none.
 int stop_at_read_error(pcap_t* handle, const decompressing_stream* stream,
                        const counting_sink& counter) {
+    erase_progress();
     if (stream != nullptr && stream->failed()) {
         stream->report_failure();
         if (counter.frames == 0) {
@@ -244,10 +248,11 @@ int stop_at_read_error(pcap_t* handle, const decompressing_stream* stream,
 }
 
 // Filters and reads an open handle until its end, an error, or (live) a
-// stop; stream is the compressed file behind a file handle, if any.
+// stop; stream is the compressed file behind a file handle, if any, and
+// device the interface of a live one.
 int run_capture(pcap_handle handle, const std::string& filter_expression, capture_mode mode,
                 packet_sink sink, void* sink_arg, double capture_seconds,
-                const decompressing_stream* stream) {
+                const decompressing_stream* stream, const std::string& device) {
     if (!handle) {
         return -1;
     }
@@ -279,10 +284,24 @@ int run_capture(pcap_handle handle, const std::string& filter_expression, captur
         }
     }
 
+    // Frames pass through a counter only while a progress line is shown.
+    std::optional<capture_progress> progress;
+    counted_capture counted{context, nullptr};
+    if (progress_wanted()) {
+        progress.emplace(mode.live ? capture_progress::for_live(device, capture_seconds)
+                                   : watch_stream(pcap_file(handle.get())));
+        counted.progress = &*progress;
+    }
+    const pcap_handler handler = progress ? decode_counted_frame : decode_frame;
+    auto* const user = progress ? reinterpret_cast<unsigned char*>(&counted)
+                                : reinterpret_cast<unsigned char*>(&context);
+
     int result = 0;
     for (;;) {
-        const int n = pcap_dispatch(handle.get(), -1, decode_frame,
-                                    reinterpret_cast<unsigned char*>(&context));
+        const int n = pcap_dispatch(handle.get(), -1, handler, user);
+        if (progress) {
+            progress->look();
+        }
         if (n == 0 && !mode.live) {
             // A stream that failed where libpcap saw only an end.
             if (stream != nullptr && stream->failed()) {
@@ -309,14 +328,16 @@ int run_capture(pcap_handle handle, const std::string& filter_expression, captur
 
 int run_pcap_source(const std::string& source_name, const std::string& filter_expression,
                     capture_mode mode, packet_sink sink, void* sink_arg, double capture_seconds) {
-    return run_capture(open_source(source_name, mode), filter_expression, mode, sink, sink_arg,
-                       capture_seconds, nullptr);
+    std::string device;
+    pcap_handle handle = open_source(source_name, mode, device);
+    return run_capture(std::move(handle), filter_expression, mode, sink, sink_arg,
+                       capture_seconds, nullptr, device);
 }
 
 int run_pcap_stream(decompressing_stream& stream, const std::string& filter_expression,
                     packet_sink sink, void* sink_arg) {
     return run_capture(open_stream(stream), filter_expression, capture_mode{}, sink, sink_arg,
-                       -1.0, &stream);
+                       -1.0, &stream, std::string());
 }
 
 }  // namespace tallywire

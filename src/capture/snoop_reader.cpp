@@ -1,14 +1,17 @@
 #include <pcap/pcap.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <optional>
 #include <span>
 
 #include "capture/bounded_read.h"
 #include "capture/buffered_input.h"
+#include "capture/capture_progress.h"
 #include "capture/capture_state.h"
 #include "capture/decompressing_stream.h"
 #include "capture/file_descriptor.h"
@@ -71,8 +74,11 @@ bool take_long_body(buffered_input& input, std::size_t body_size,
     return true;
 }
 
-snoop_end read_records(buffered_input& input, capture_context& context, bool bound_bodies) {
+// progress: null unless a progress line is shown.
+snoop_end read_records(buffered_input& input, capture_context& context, bool bound_bodies,
+                       capture_progress* progress) {
     snoop_end end;
+    std::uint64_t position = file_header_size;
     const auto file_header = read_bytes<file_header_size>(input.take(file_header_size), 0);
     if (!file_header) {
         end.message = "get_snoop_data: Can't read file header\n";
@@ -131,14 +137,19 @@ snoop_end read_records(buffered_input& input, capture_context& context, bool bou
         frame_header.len = record.wire_length;
         decode_frame(reinterpret_cast<unsigned char*>(&context), &frame_header, body.data());
         ++end.frames;
+        if (progress != nullptr) {
+            position += record.record_length;
+            progress->set_position(position);
+            progress->count(record.wire_length);
+        }
     }
 }
 
 snoop_end read_from(byte_source& source, capture_context& context, bool bound_bodies,
-                    std::size_t capacity) {
+                    std::size_t capacity, capture_progress* progress) {
     try {
         buffered_input input(source, capacity);
-        return read_records(input, context, bound_bodies);
+        return read_records(input, context, bound_bodies, progress);
     } catch (const std::bad_alloc&) {
         // A record too large for memory ends the reading like any other
         // unreadable record, without a message of its own.
@@ -166,10 +177,19 @@ int get_snoop_data(const std::string& path, capture_mode mode, packet_sink sink,
         return -1;
     }
     capture_context context = snoop_context(mode, sink, sink_arg);
+    std::optional<capture_progress> progress;
+    struct stat status {};
+    if (progress_wanted()) {
+        progress.emplace(fstat(file.get(), &status) == 0 && S_ISREG(status.st_mode)
+                             ? capture_progress::for_file(
+                                   static_cast<std::uint64_t>(status.st_size))
+                             : capture_progress::for_stream());
+    }
     descriptor_source source(file.get());
-    const snoop_end end =
-        read_from(source, context, false, buffered_input::default_capacity);
+    const snoop_end end = read_from(source, context, false, buffered_input::default_capacity,
+                                    progress ? &*progress : nullptr);
     if (end.message != nullptr) {
+        erase_progress();
         std::fputs(end.message, stderr);
     }
     return end.clean ? 0 : -1;
@@ -177,7 +197,7 @@ int get_snoop_data(const std::string& path, capture_mode mode, packet_sink sink,
 
 int read_snoop_stream(decompressing_stream& stream, packet_sink sink, void* sink_arg) {
     capture_context context = snoop_context(capture_mode{}, sink, sink_arg);
-    const snoop_end end = read_from(stream, context, true, stream_capacity);
+    const snoop_end end = read_from(stream, context, true, stream_capacity, nullptr);
     if (end.clean) {
         return 0;
     }
@@ -192,6 +212,7 @@ int read_snoop_stream(decompressing_stream& stream, packet_sink sink, void* sink
         return 0;
     }
     if (end.message != nullptr) {
+        erase_progress();
         std::fputs(end.message, stderr);
     }
     return -1;

@@ -21,6 +21,7 @@ enum long_option : int {
     option_version,
     option_look_through,
     option_ipv6,
+    option_one_lookup_at_a_time,
 };
 
 constexpr option long_options[] = {
@@ -28,6 +29,9 @@ constexpr option long_options[] = {
     {"version", no_argument, nullptr, option_version},
     {"look-through", no_argument, nullptr, option_look_through},
     {"ipv6", no_argument, nullptr, option_ipv6},
+    // Shown by no help text: the comparison of the concurrent name lookups
+    // with one-at-a-time ones needs the latter on demand.
+    {"one-lookup-at-a-time", no_argument, nullptr, option_one_lookup_at_a_time},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -72,6 +76,7 @@ option_reading read_options(int argc, char** argv, settings& out) {
         case option_version: return {option_outcome::version, std::nullopt};
         case option_look_through: out.look_through = true; break;
         case option_ipv6: out.ipv6 = true; break;
+        case option_one_lookup_at_a_time: out.one_lookup_at_a_time = true; break;
         case 'd': out.direction_split = true; break;
         case 'f': copy_text_setting(out.filter_expression, optarg); break;
         case 'i':

@@ -9,6 +9,7 @@
 #include <system_error>
 #include <vector>
 
+#include "report/name_lookups.h"
 #include "settings.h"
 #include "report/row_labels.h"
 
@@ -225,27 +226,39 @@ struct row_label {
     std::string_view suffix;
 };
 
+// Labels from the names looked up ahead when there are some; without them
+// each label looks up its own.
 class label_maker {
 public:
-    explicit label_maker(std::uint32_t kind)
+    label_maker(std::uint32_t kind, const row_names& names)
         : kind_(kind),
+          names_(names),
           no_resolve_(current_settings.no_resolve),
           host_width_(current_settings.direction_split ? host_name_width_split
                                                        : host_name_width) {}
 
-    std::optional<row_label> operator()(const report_row& row) {
+    // index: the row's place among the rows whose names were looked up.
+    std::optional<row_label> operator()(const report_row& row, std::size_t index) {
         const std::uint32_t value = row.key.value;
+        const bool named = names_.ready();
         switch (kind_) {
         case stat_total: return row_label{"Total", ""};
         case stat_link: return row_label{link_label(value - 1), ""};
-        case stat_ip:
-            return row_label{protocol_label(static_cast<std::uint16_t>(value - 1), no_resolve_),
+        case stat_ip: {
+            const auto protocol = static_cast<std::uint16_t>(value - 1);
+            return row_label{named ? named_protocol_label(protocol, names_.name(index))
+                                   : protocol_label(protocol, no_resolve_),
                              ""};
-        case stat_port:
-            return row_label{service_label(static_cast<std::uint16_t>(value), no_resolve_),
+        }
+        case stat_port: {
+            const auto port = static_cast<std::uint16_t>(value);
+            return row_label{named ? named_service_label(port, names_.name(index))
+                                   : service_label(port, no_resolve_),
                              direction_suffix(row.key.direction)};
+        }
         case stat_host:
-            return row_label{host_label(value, no_resolve_, host_width_, text_),
+            return row_label{named ? named_host_label(value, names_.name(index), host_width_, text_)
+                                   : host_label(value, no_resolve_, host_width_, text_),
                              direction_suffix(row.key.direction)};
         case stat_network:
             return row_label{network_label(value, text_), direction_suffix(row.key.direction)};
@@ -253,7 +266,7 @@ public:
         }
     }
 
-    std::optional<row_label> operator()(const wide_row& row) {
+    std::optional<row_label> operator()(const wide_row& row, std::size_t) {
         switch (kind_) {
         case stat_host:
             return row_label{ipv6_host_label(row.key.bytes, no_resolve_, host_width_, text_),
@@ -267,6 +280,7 @@ public:
 
 private:
     std::uint32_t kind_;
+    const row_names& names_;
     bool no_resolve_;
     std::size_t host_width_;
     std::array<char, label_text_size> text_{};
@@ -274,36 +288,59 @@ private:
 
 }  // namespace
 
-void print_rows(std::uint32_t kind, std::uint32_t count, std::span<const report_row> rows,
-                std::uint64_t total_bytes, std::FILE* out, std::span<const wide_row> wide_rows) {
-    label_maker label(kind);
-    line_batch lines(out);
-    const auto print = [&](const auto& row) {
-        const std::optional<row_label> made = label(row);
-        if (made) {
-            lines.add(made->name, made->suffix, row.packets, row.bytes,
-                      row_percent(row.bytes, total_bytes));
-        }
-        return made.has_value();
-    };
-    // The two lists are each largest first: the larger head goes next.
+namespace {
+
+// The two lists are each largest first: the larger head goes next. Calls
+// take(from_wide) for each of the first count rows.
+template <class take_type>
+void merge_by_bytes(std::span<const report_row> rows, std::span<const wide_row> wide_rows,
+                    std::uint32_t count, take_type take) {
     std::size_t next = 0;
     std::size_t next_wide = 0;
     for (std::uint32_t printed = 0; printed < count; ++printed) {
         const bool rows_left = next < rows.size();
         const bool wide_left = next_wide < wide_rows.size();
         if (wide_left && (!rows_left || wide_rows[next_wide].bytes > rows[next].bytes)) {
-            if (!print(wide_rows[next_wide++])) {
+            if (!take(true, next_wide++)) {
                 return;
             }
         } else if (rows_left) {
-            if (!print(rows[next++])) {
-                return;  // not a kind the tables hold
+            if (!take(false, next++)) {
+                return;
             }
         } else {
             return;
         }
     }
+}
+
+}  // namespace
+
+void print_rows(std::uint32_t kind, std::uint32_t count, std::span<const report_row> rows,
+                std::uint64_t total_bytes, std::FILE* out, std::span<const wide_row> wide_rows) {
+    // Every name the printed rows need, before the first line: the lookups
+    // overlap instead of queueing.
+    std::size_t printed_rows = 0;
+    merge_by_bytes(rows, wide_rows, count, [&](bool from_wide, std::size_t) {
+        printed_rows += from_wide ? 0 : 1;
+        return true;
+    });
+    const row_names names = current_settings.no_resolve || current_settings.one_lookup_at_a_time
+                                ? row_names{}
+                                : look_up_row_names(kind, rows.first(printed_rows));
+    label_maker label(kind, names);
+    line_batch lines(out);
+    const auto print = [&](const auto& row, std::size_t index) {
+        const std::optional<row_label> made = label(row, index);
+        if (made) {
+            lines.add(made->name, made->suffix, row.packets, row.bytes,
+                      row_percent(row.bytes, total_bytes));
+        }
+        return made.has_value();  // false: not a kind the tables hold
+    };
+    merge_by_bytes(rows, wide_rows, count, [&](bool from_wide, std::size_t index) {
+        return from_wide ? print(wide_rows[index], index) : print(rows[index], index);
+    });
 }
 
 }  // namespace tallywire

@@ -137,8 +137,12 @@ const char* link_label(std::uint32_t link_code) {
 
 const char* protocol_label(std::uint16_t protocol, bool no_resolve) {
     const protoent* entry = no_resolve ? nullptr : getprotobynumber(protocol);
-    if (entry != nullptr && entry->p_name != nullptr) {
-        bounded_format(name_buffer, "%s", entry->p_name);
+    return named_protocol_label(protocol, entry != nullptr ? entry->p_name : nullptr);
+}
+
+const char* named_protocol_label(std::uint16_t protocol, const char* name) {
+    if (name != nullptr) {
+        bounded_format(name_buffer, "%s", name);
     } else {
         bounded_format(name_buffer, "%u", static_cast<unsigned>(protocol));
     }
@@ -148,8 +152,12 @@ const char* protocol_label(std::uint16_t protocol, bool no_resolve) {
 const char* service_label(std::uint16_t port, bool no_resolve) {
     // No protocol name: the row does not say whether the port was TCP or UDP.
     const servent* entry = no_resolve ? nullptr : getservbyport(htons(port), nullptr);
-    if (entry != nullptr && entry->s_name != nullptr) {
-        bounded_format(name_buffer, "%s (%u)", entry->s_name, static_cast<unsigned>(port));
+    return named_service_label(port, entry != nullptr ? entry->s_name : nullptr);
+}
+
+const char* named_service_label(std::uint16_t port, const char* name) {
+    if (name != nullptr) {
+        bounded_format(name_buffer, "%s (%u)", name, static_cast<unsigned>(port));
     } else {
         bounded_format(name_buffer, "%u", static_cast<unsigned>(port));
     }
@@ -169,13 +177,15 @@ std::string_view direction_suffix(std::int8_t direction) {
 
 std::string_view host_label(std::uint32_t address, bool no_resolve, std::size_t name_width,
                             std::span<char> text) {
-    if (!no_resolve) {
-        // The value holds the address bytes as they stood in the packet.
-        const hostent* entry = gethostbyaddr(&address, sizeof address, AF_INET);
-        if (entry != nullptr && entry->h_name != nullptr) {
-            const std::string_view name = entry->h_name;
-            return bounded_copy(text, name.substr(0, name_width));
-        }
+    // The value holds the address bytes as they stood in the packet.
+    const hostent* entry = no_resolve ? nullptr : gethostbyaddr(&address, sizeof address, AF_INET);
+    return named_host_label(address, entry != nullptr ? entry->h_name : nullptr, name_width, text);
+}
+
+std::string_view named_host_label(std::uint32_t address, const char* name, std::size_t name_width,
+                                  std::span<char> text) {
+    if (name != nullptr) {
+        return bounded_copy(text, std::string_view(name).substr(0, name_width));
     }
     in_addr dotted{};
     dotted.s_addr = address;

@@ -26,10 +26,13 @@ const char* link_label(std::uint32_t link_code);
 // The protocol's official name, or its number. The text lives in a buffer
 // shared with service_label and stays valid until the next call of either.
 const char* protocol_label(std::uint16_t protocol, bool no_resolve);
+// The same from a name looked up before; null stands for no entry.
+const char* named_protocol_label(std::uint16_t protocol, const char* name);
 
 // "name (port)" from the services database, or the port number. Same buffer
 // as protocol_label.
 const char* service_label(std::uint16_t port, bool no_resolve);
+const char* named_service_label(std::uint16_t port, const char* name);
 
 // "> " for a source-side row and "< " for a destination-side row while the
 // sides are counted apart; empty otherwise.
@@ -41,6 +44,8 @@ std::string_view direction_suffix(std::int8_t direction);
 // bounds it.
 std::string_view host_label(std::uint32_t address, bool no_resolve, std::size_t name_width,
                             std::span<char> text);
+std::string_view named_host_label(std::uint32_t address, const char* name, std::size_t name_width,
+                                  std::span<char> text);
 
 // As host_label, for an IPv6 address: the name, or the text inet_ntop writes
 // (RFC 5952).

@@ -30,6 +30,7 @@
 #include "capture/report_total.h"
 #include "capture/sources.h"
 #include "support/process.h"
+#include "support/terminal.h"
 
 using namespace tallywire;
 
@@ -524,6 +525,31 @@ TEST_F(LiveCapture, InterfaceMissingHereFails) {
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err.rfind("pcap_open(): ", 0), 0u) << run.err;
+}
+
+// On a terminal a live capture shows its interface, its counts and the time
+// left under a limit, and erases the line before the run goes on.
+TEST_F(LiveCapture, ProgressLineOnATerminal) {
+    const std::string no_terminal = twtest::terminal_unavailable();
+    if (!no_terminal.empty()) {
+        GTEST_SKIP() << no_terminal;
+    }
+    twtest::temp_dir dir;
+    const std::string out = dir.file("out");
+    const std::string command = "ip netns exec " + twtest::shell_quoted(pair_.ns_b) + " " +
+                                twtest::shell_quoted(twtest::tallywire_path()) + " -i " +
+                                twtest::shell_quoted(pair_.link_b) + " -s 2 >" +
+                                twtest::shell_quoted(out);
+    const twtest::run_result run = twtest::run_under_terminal(command, hang_bound);
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("\r" + pair_.link_b + ": 0 frames, 0 bytes, 0:0"), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find(" left"), std::string::npos) << run.out;
+    // The line goes before the one message of an empty capture.
+    const std::string message = "No packets processed.\r\n";
+    ASSERT_GE(run.out.size(), message.size()) << run.out;
+    EXPECT_EQ(run.out.substr(run.out.size() - message.size()), message);
+    EXPECT_TRUE(twtest::ends_erased(run.out.substr(0, run.out.size() - message.size()))) << run.out;
 }
 
 }  // namespace

@@ -38,7 +38,9 @@ TEST_P(Refused, UsageOnStderrStatusOne) {
     ASSERT_GE(run.err.size(), usage.size()) << run.err;
     EXPECT_EQ(run.err.substr(run.err.size() - usage.size()), usage);
     const std::string before = run.err.substr(0, run.err.size() - usage.size());
-    if (r.getopt_speaks) {
+    if (r.getopt_speaks && r.args[0].rfind("--", 0) == 0) {
+        EXPECT_EQ(before, twtest::tallywire_path() + ": unrecognized option '" + r.args[0] + "'\n");
+    } else if (r.getopt_speaks) {
         EXPECT_NE(before, "");
     } else {
         EXPECT_EQ(before, "");
@@ -64,7 +66,9 @@ INSTANTIATE_TEST_SUITE_P(
                       refusal{"seconds_text", {"-s", "abc"}, false},
                       refusal{"seconds_empty", {"-s", ""}, false},
                       refusal{"seconds_after_live_source", {"-i", "twnosuch0", "-s", "0"}, false},
-                      refusal{"h_after_source", {"-r", "/nonexistent/file.pcap", "-h"}, false}),
+                      refusal{"h_after_source", {"-r", "/nonexistent/file.pcap", "-h"}, false},
+                      refusal{"unknown_long_option", {"--helpme"}, true},
+                      refusal{"hidden_word_overlong", {"--one-lookup-at-a-time-x"}, true}),
     [](const ::testing::TestParamInfo<refusal>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -252,3 +252,22 @@ TEST(ParseStatLetters, StartsFromTheEmptySet) {
 }
 
 }  // namespace
+
+// The switch that keeps names looked up one row at a time is read only as
+// the whole word, where an option may stand; anywhere else the word is what
+// it always was.
+TEST(ReadOptions, OneLookupAtATimeOnlyAsAnOption) {
+    EXPECT_FALSE(read_accepted({"-r", "x.pcap"}).one_lookup_at_a_time);
+    EXPECT_TRUE(read_accepted({"--one-lookup-at-a-time", "-r", "x.pcap"}).one_lookup_at_a_time);
+    const settings after = read_accepted({"-d", "-r", "x.pcap", "--one-lookup-at-a-time"});
+    EXPECT_TRUE(after.one_lookup_at_a_time);
+    EXPECT_TRUE(after.direction_split);
+    const settings as_filter = read_accepted({"-f", "--one-lookup-at-a-time", "-r", "x.pcap"});
+    EXPECT_FALSE(as_filter.one_lookup_at_a_time);
+    EXPECT_EQ(as_filter.filter_expression, "--one-lookup-at-a-time");
+    EXPECT_FALSE(
+        read_accepted({"-r", "x.pcap", "--", "--one-lookup-at-a-time"}).one_lookup_at_a_time);
+    for (const char* near : {"--one-lookup-at-a-time=1", "--one-lookup-at-a-time-x"}) {
+        EXPECT_EQ(read_words({near}).outcome, option_outcome::usage) << near;
+    }
+}

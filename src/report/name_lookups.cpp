@@ -1,0 +1,201 @@
+#include "report/name_lookups.h"
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <absl/container/flat_hash_map.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <new>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "capture/progress_line.h"
+#include "report/name_service.h"
+
+namespace tallywire {
+namespace {
+
+// What a row of the kind is looked up by, and how.
+enum class lookup_kind { none, host, service, protocol };
+
+lookup_kind lookup_for(std::uint32_t kind) {
+    switch (kind) {
+    case stat_host: return lookup_kind::host;
+    case stat_port: return lookup_kind::service;
+    case stat_ip: return lookup_kind::protocol;
+    default: return lookup_kind::none;
+    }
+}
+
+// The key as the label functions take it: the address as stored, the port's
+// low 16 bits, the protocol number stored one higher.
+std::uint32_t lookup_key(lookup_kind kind, std::uint32_t value) {
+    switch (kind) {
+    case lookup_kind::service: return value & 0xffffu;
+    case lookup_kind::protocol: return (value - 1) & 0xffffu;
+    default: return value;
+    }
+}
+
+std::optional<std::string> look_up(lookup_kind kind, std::uint32_t key) {
+    switch (kind) {
+    case lookup_kind::host: return host_name_of(key);
+    case lookup_kind::service: return service_name_of(static_cast<std::uint16_t>(key));
+    case lookup_kind::protocol: return protocol_name_of(static_cast<std::uint16_t>(key));
+    default: return std::nullopt;
+    }
+}
+
+// The work the threads share: each takes the next key not yet taken, and
+// writes only its own answer slot.
+class lookup_work {
+public:
+    lookup_work(lookup_kind kind, std::span<const std::uint32_t> keys,
+                std::span<std::optional<std::string>> answers)
+        : kind_(kind), keys_(keys), answers_(answers) {}
+
+    void run() {
+        for (;;) {
+            const std::size_t index = next_.fetch_add(1);
+            if (index >= keys_.size()) {
+                return;
+            }
+            try {
+                answers_[index] = look_up(kind_, keys_[index]);
+            } catch (...) {
+                // Without memory for the name the row shows its number.
+            }
+            {
+                const std::lock_guard lock(mutex_);
+                ++done_;
+            }
+            changed_.notify_one();
+        }
+    }
+
+    // Waits for every answer, showing how many are in once the wait has
+    // been long. The condition variable's wait goes back to waiting by itself
+    // when a signal interrupts it.
+    void wait_for_all() {
+        progress_pace pace;
+        std::unique_lock lock(mutex_);
+        while (done_ < keys_.size()) {
+            changed_.wait_for(lock, std::chrono::milliseconds(100));
+            if (progress_wanted() && pace.due(progress_pace::clock::now())) {
+                std::array<char, 64> text{};
+                const int length = std::snprintf(text.data(), text.size(),
+                                                 "Looking up names: %zu of %zu", done_,
+                                                 keys_.size());
+                lock.unlock();
+                show_progress({text.data(), std::min(static_cast<std::size_t>(std::max(length, 0)),
+                                                      text.size() - 1)});
+                lock.lock();
+            }
+        }
+        lock.unlock();
+        erase_progress();
+    }
+
+private:
+    lookup_kind kind_;
+    std::span<const std::uint32_t> keys_;
+    std::span<std::optional<std::string>> answers_;
+    std::atomic<std::size_t> next_{0};
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::size_t done_ = 0;
+};
+
+// Blocks the capture's signals in the calling thread while it lives, so that
+// the threads started meanwhile inherit the block and every such signal goes
+// to the thread that handles the capture's state.
+class capture_signals_blocked {
+public:
+    capture_signals_blocked() {
+        sigset_t blocked;
+        sigemptyset(&blocked);
+        sigaddset(&blocked, SIGINT);
+        sigaddset(&blocked, SIGALRM);
+        pthread_sigmask(SIG_BLOCK, &blocked, &previous_);
+    }
+    ~capture_signals_blocked() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    capture_signals_blocked(const capture_signals_blocked&) = delete;
+    capture_signals_blocked& operator=(const capture_signals_blocked&) = delete;
+
+private:
+    sigset_t previous_;
+};
+
+// Runs the work on up to max_lookups_in_flight threads and returns when all
+// of it is done. Threads that cannot be started are done without; with none
+// at all the calling thread does the work itself.
+void run_concurrently(lookup_work& work, std::size_t keys) {
+    std::vector<std::thread> threads;
+    {
+        const capture_signals_blocked blocked;
+        const std::size_t wanted = std::min(keys, max_lookups_in_flight);
+        try {
+            threads.reserve(wanted);
+            while (threads.size() < wanted) {
+                threads.emplace_back([&work] { work.run(); });
+            }
+        } catch (const std::system_error&) {
+        } catch (const std::bad_alloc&) {
+        }
+    }
+    if (threads.empty()) {
+        work.run();
+    }
+    work.wait_for_all();
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+}
+
+}  // namespace
+
+const char* row_names::name(std::size_t row) const {
+    const std::optional<std::string>& found = names_[slot_of_row_[row]];
+    return found ? found->c_str() : nullptr;
+}
+
+row_names look_up_row_names(std::uint32_t kind, std::span<const report_row> rows) {
+    row_names names;
+    const lookup_kind lookup = lookup_for(kind);
+    if (lookup == lookup_kind::none || rows.empty()) {
+        return names;
+    }
+    try {
+        // Each distinct key once, however many rows show it (both sides
+        // under -d).
+        std::vector<std::uint32_t> keys;
+        absl::flat_hash_map<std::uint32_t, std::uint32_t> slot_of_key;
+        names.slot_of_row_.reserve(rows.size());
+        for (const report_row& row : rows) {
+            const std::uint32_t key = lookup_key(lookup, row.key.value);
+            const auto [at, added] =
+                slot_of_key.try_emplace(key, static_cast<std::uint32_t>(keys.size()));
+            if (added) {
+                keys.push_back(key);
+            }
+            names.slot_of_row_.push_back(at->second);
+        }
+        names.names_.resize(keys.size());
+        lookup_work work(lookup, keys, names.names_);
+        run_concurrently(work, keys.size());
+        names.ready_ = true;
+    } catch (const std::bad_alloc&) {
+        names = row_names{};
+    }
+    return names;
+}
+
+}  // namespace tallywire
