@@ -29,6 +29,7 @@
 #include "capture/packet_record.h"
 #include "capture/report_total.h"
 #include "capture/sources.h"
+#include "report/report_text.h"
 #include "support/process.h"
 #include "support/terminal.h"
 
@@ -98,6 +99,14 @@ bool write_proc(const char* path, const char* value) {
     return static_cast<bool>(out);
 }
 
+// IPv6 on, with addresses usable at once: no duplicate address detection
+// and no router solicitations.
+bool without_address_detection() {
+    return write_proc("/proc/sys/net/ipv6/conf/all/accept_dad", "0") &&
+           write_proc("/proc/sys/net/ipv6/conf/default/accept_dad", "0") &&
+           write_proc("/proc/sys/net/ipv6/conf/default/router_solicitations", "0");
+}
+
 // Keeps the namespace quiet: no IPv6 link-local address, router or
 // listener traffic on any link that comes up in it.
 bool switch_off_ipv6() {
@@ -107,6 +116,8 @@ bool switch_off_ipv6() {
 
 constexpr const char* address_a = "192.0.2.1";
 constexpr const char* address_b = "192.0.2.2";
+constexpr const char* address6_a = "2001:db8:53::1";
+constexpr const char* address6_b = "2001:db8:53::2";
 constexpr const char* mac_a = "02:00:5e:00:53:01";
 constexpr const char* mac_b = "02:00:5e:00:53:02";
 
@@ -115,7 +126,9 @@ constexpr const char* mac_b = "02:00:5e:00:53:02";
 // leftovers of a killed run do not collide.
 class namespace_pair {
 public:
-    namespace_pair() {
+    // with_ipv6: static IPv6 addresses beside the IPv4 ones, without
+    // duplicate address detection, for the tests that count IPv6.
+    explicit namespace_pair(bool with_ipv6 = false) : with_ipv6_(with_ipv6) {
         const std::string id = std::to_string(getpid());
         ns_a = "twfa" + id;
         ns_b = "twfb" + id;
@@ -141,11 +154,11 @@ public:
                 return "cannot create network namespaces (needs root): " + err;
             }
             created_.push_back(ns);
-            if (!in_namespace(ns, switch_off_ipv6)) {
-                return "cannot switch IPv6 off in namespace " + ns;
+            if (!in_namespace(ns, with_ipv6_ ? without_address_detection : switch_off_ipv6)) {
+                return "cannot set IPv6 up in namespace " + ns;
             }
         }
-        const std::vector<std::vector<std::string>> steps = {
+        std::vector<std::vector<std::string>> steps = {
             {"link", "add", link_a, "address", mac_a, "netns", ns_a, "type", "veth", "peer", "name",
              link_b, "address", mac_b, "netns", ns_b},
             {"-n", ns_a, "addr", "add", std::string(address_a) + "/24", "dev", link_a},
@@ -158,6 +171,17 @@ public:
             {"-n", ns_a, "link", "set", link_a, "up"},
             {"-n", ns_b, "link", "set", link_b, "up"},
         };
+        if (with_ipv6_) {
+            steps.insert(steps.end(),
+                         {{"-n", ns_a, "addr", "add", std::string(address6_a) + "/64", "dev",
+                           link_a, "nodad"},
+                          {"-n", ns_b, "addr", "add", std::string(address6_b) + "/64", "dev",
+                           link_b, "nodad"},
+                          {"-n", ns_a, "neigh", "replace", address6_b, "lladdr", mac_b, "dev",
+                           link_a, "nud", "permanent"},
+                          {"-n", ns_b, "neigh", "replace", address6_a, "lladdr", mac_a, "dev",
+                           link_b, "nud", "permanent"}});
+        }
         for (const auto& step : steps) {
             if (!run_ip(step, &err)) {
                 return "ip " + step[0] + " " + step[1] + " failed: " + err;
@@ -180,8 +204,37 @@ public:
     std::string ns_a, ns_b, link_a, link_b;
 
 private:
+    bool with_ipv6_;
     std::vector<std::string> created_;
 };
+
+// Sends count UDP datagrams of size bytes over IPv6 from namespace ns to the
+// peer's port, from source_port.
+bool send_datagrams6(const std::string& ns, int count, std::uint16_t port,
+                     std::uint16_t source_port, std::size_t size = 24) {
+    return in_namespace(ns, [count, port, source_port, size] {
+        const int fd = socket(AF_INET6, SOCK_DGRAM, 0);
+        if (fd < 0) {
+            return false;
+        }
+        sockaddr_in6 self{};
+        self.sin6_family = AF_INET6;
+        self.sin6_port = htons(source_port);
+        sockaddr_in6 peer{};
+        peer.sin6_family = AF_INET6;
+        peer.sin6_port = htons(port);
+        inet_pton(AF_INET6, address6_b, &peer.sin6_addr);
+        const std::vector<char> payload(size, 's');
+        bool sent = bind(fd, reinterpret_cast<const sockaddr*>(&self), sizeof self) == 0;
+        for (int i = 0; i < count; ++i) {
+            sent = sent && sendto(fd, payload.data(), payload.size(), 0,
+                                  reinterpret_cast<const sockaddr*>(&peer),
+                                  sizeof peer) == static_cast<ssize_t>(payload.size());
+        }
+        close(fd);
+        return sent;
+    });
+}
 
 // Sends count UDP datagrams of size bytes from namespace ns to the peer's
 // port.
@@ -550,6 +603,87 @@ TEST_F(LiveCapture, ProgressLineOnATerminal) {
     ASSERT_GE(run.out.size(), message.size()) << run.out;
     EXPECT_EQ(run.out.substr(run.out.size() - message.size()), message);
     EXPECT_TRUE(twtest::ends_erased(run.out.substr(0, run.out.size() - message.size()))) << run.out;
+}
+
+// On "any", libpcap hands out Linux cooked frames; the long options count
+// them as IPv4 and IPv6, with their hosts and ports.
+class LiveDeepCapture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const std::string why = pair_.build();
+        if (!why.empty()) {
+            GTEST_SKIP() << why;
+        }
+    }
+
+    namespace_pair pair_{true};
+};
+
+TEST_F(LiveDeepCapture, AnyDeviceCountsBothFamiliesExactly) {
+    constexpr int ipv4_count = 7;
+    constexpr int ipv6_count = 5;
+    constexpr std::uint16_t port = 9997;
+    constexpr std::uint16_t source_port = 40123;
+    constexpr std::size_t payload = 24;
+    background_capture capture(pair_.ns_b, {"--look-through", "--ipv6", "-n", "-S", "a", "-i",
+                                            "any", "-f", "udp port 9997"});
+    ASSERT_TRUE(capture.wait_until_capturing(hang_bound));
+    ASSERT_TRUE(send_datagrams6(pair_.ns_a, ipv6_count, port, source_port, payload));
+    ASSERT_TRUE(in_namespace(pair_.ns_a, [&] {
+        const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in self{};
+        self.sin_family = AF_INET;
+        self.sin_port = htons(source_port);
+        sockaddr_in peer{};
+        peer.sin_family = AF_INET;
+        peer.sin_port = htons(port);
+        inet_pton(AF_INET, address_b, &peer.sin_addr);
+        const std::vector<char> bytes(payload, 'f');
+        bool sent = fd >= 0 && bind(fd, reinterpret_cast<const sockaddr*>(&self), sizeof self) == 0;
+        for (int i = 0; i < ipv4_count; ++i) {
+            sent = sent && sendto(fd, bytes.data(), bytes.size(), 0,
+                                  reinterpret_cast<const sockaddr*>(&peer), sizeof peer) > 0;
+        }
+        close(fd);
+        return sent;
+    }));
+    std::this_thread::sleep_for(500ms);
+    capture.signal(SIGINT);
+    const twtest::run_result run = capture.finish(hang_bound);
+    ASSERT_EQ(run.status, 0) << run.err;
+
+    // Each frame as "any" gives it: a 16-byte cooked header, then the IP
+    // and UDP headers and the payload.
+    const std::uint64_t v4 = 16 + 20 + 8 + payload;
+    const std::uint64_t v6 = 16 + 40 + 8 + payload;
+    const std::uint64_t total = ipv4_count * v4 + ipv6_count * v6;
+    const auto line = [&](const std::string& label, std::uint64_t packets, std::uint64_t bytes) {
+        return report_test::expected_line(label, packets, bytes, total);
+    };
+    const std::uint64_t both = ipv4_count + ipv6_count;
+    const std::string expected =
+        "Total Statistics:\n" + line("Total ", both, total) + "Link Statistics:\n" +
+        line("Linux cooked (IP): ", ipv4_count, ipv4_count * v4) +
+        line("Linux cooked (IPv6): ", ipv6_count, ipv6_count * v6) + "IP Statistics:\n" +
+        line("17 ", both, total) + "Port Statistics:\n" + line("9997 ", both, total) +
+        line("40123 ", both, total) + "Host Statistics:\n" +
+        line("192.0.2.1 ", ipv4_count, ipv4_count * v4) +
+        line("192.0.2.2 ", ipv4_count, ipv4_count * v4) +
+        line("2001:db8:53::1 ", ipv6_count, ipv6_count * v6) +
+        line("2001:db8:53::2 ", ipv6_count, ipv6_count * v6) + "Network Statistics:\n" +
+        line("192.0.2.0 ", ipv4_count, ipv4_count * v4) +
+        line("2001:db8:53::/64 ", ipv6_count, ipv6_count * v6);
+    // Rows of equal bytes come in no set order: compare them as sets.
+    const auto sorted_lines = [](const std::string& text) {
+        std::vector<std::string> lines;
+        std::istringstream in(text);
+        for (std::string one; std::getline(in, one);) {
+            lines.push_back(one);
+        }
+        std::sort(lines.begin(), lines.end());
+        return lines;
+    };
+    EXPECT_EQ(sorted_lines(run.out), sorted_lines(expected)) << run.out;
 }
 
 }  // namespace
