@@ -50,11 +50,12 @@ void count_wide_two_sided(stat_table& table, const std::optional<wide_key>& sour
 
 void account_packet(const packet_record& packet) {
     const std::uint32_t length = packet.counted_length;
+    ipv6_chain_cache chain;
     for (stat_table& table : stat_tables) {
         const std::uint32_t kind = table.kind;
-        const std::uint32_t source = extract_key(kind, packet, true);
+        const std::uint32_t source = extract_key(kind, packet, true, chain);
         if (two_sided(kind)) {
-            count_two_sided(table, source, extract_key(kind, packet, false), length);
+            count_two_sided(table, source, extract_key(kind, packet, false, chain), length);
             if (table.wide) [[unlikely]] {
                 count_wide_two_sided(table, extract_wide_key(kind, packet, true),
                                      extract_wide_key(kind, packet, false), length);

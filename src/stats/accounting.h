@@ -95,9 +95,28 @@ inline ipv6_chain follow_ipv6_chain(byte_span header) {
     }
 }
 
-inline std::uint32_t ip_value(const packet_record& packet) {
+}  // namespace key_rules
+
+// The chain of one IPv6 packet, followed once for all the keys that need it
+// (IP and both ports) when the caller keeps this for the packet.
+class ipv6_chain_cache {
+public:
+    const key_rules::ipv6_chain& of(const packet_record& packet) {
+        if (!chain_) {
+            chain_ = key_rules::follow_ipv6_chain(packet.captured());
+        }
+        return *chain_;
+    }
+
+private:
+    std::optional<key_rules::ipv6_chain> chain_;
+};
+
+namespace key_rules {
+
+inline std::uint32_t ip_value(const packet_record& packet, ipv6_chain_cache& chain) {
     const auto protocol = current_settings.ipv6 && is_ipv6(packet)
-                              ? follow_ipv6_chain(packet.captured()).protocol
+                              ? chain.of(packet).protocol
                               : transport_protocol(packet);
     return protocol ? std::uint32_t{*protocol} + 1 : 0;
 }
@@ -115,9 +134,10 @@ inline std::uint32_t within_port_limit(std::uint32_t port) {
 // The TCP or UDP port of one side of an IPv6 packet whose chain was
 // followed to its end, that is no fragment after the first, and whose four
 // port bytes were captured.
-inline std::uint32_t ipv6_port_value(const packet_record& packet, bool source_side) {
+inline std::uint32_t ipv6_port_value(const packet_record& packet, bool source_side,
+                                     ipv6_chain_cache& cache) {
     const byte_span header = packet.captured();
-    const ipv6_chain chain = follow_ipv6_chain(header);
+    const ipv6_chain& chain = cache.of(packet);
     if (!chain.complete || chain.later_fragment ||
         (*chain.protocol != protocol_tcp && *chain.protocol != protocol_udp)) {
         return 0;
@@ -133,10 +153,12 @@ inline std::uint32_t ipv6_port_value(const packet_record& packet, bool source_si
 // transport header, and only when both ports were captured. A fragment
 // after the first carries no transport header, and neither does a header
 // too short to be IPv4's.
-inline std::uint32_t port_value(const packet_record& packet, bool source_side) {
+inline std::uint32_t port_value(const packet_record& packet, bool source_side,
+                                ipv6_chain_cache& chain) {
     if (!is_ipv4(packet)) {
-        return current_settings.ipv6 && is_ipv6(packet) ? ipv6_port_value(packet, source_side)
-                                                        : 0;
+        return current_settings.ipv6 && is_ipv6(packet)
+                   ? ipv6_port_value(packet, source_side, chain)
+                   : 0;
     }
     const byte_span header = packet.captured();
     const auto fixed = read_bytes<ipv4_protocol_field + 1>(header, 0);
@@ -214,19 +236,27 @@ inline std::optional<wide_key> ipv6_key(std::uint32_t kind, const packet_record&
 
 // The key value of one kind for one side of a packet; 0 when the packet has
 // no key of that kind on that side, and for any other kind. Inline: the
-// per-frame accounting derives every key through it.
+// per-frame accounting derives every key through it, with one chain cache
+// per packet so that an IPv6 chain is followed once.
 [[gnu::always_inline]] inline std::uint32_t extract_key(std::uint32_t kind,
                                                         const packet_record& packet,
-                                                        bool source_side) {
+                                                        bool source_side,
+                                                        ipv6_chain_cache& chain) {
     switch (kind) {
     case stat_total: return key_rules::total_value;
     case stat_link: return packet.link_code + 1;
-    case stat_ip: return key_rules::ip_value(packet);
-    case stat_port: return key_rules::port_value(packet, source_side);
+    case stat_ip: return key_rules::ip_value(packet, chain);
+    case stat_port: return key_rules::port_value(packet, source_side, chain);
     case stat_host: return key_rules::host_value(packet, source_side);
     case stat_network: return key_rules::network_value(packet, source_side);
     default: return 0;
     }
+}
+
+inline std::uint32_t extract_key(std::uint32_t kind, const packet_record& packet,
+                                 bool source_side) {
+    ipv6_chain_cache chain;
+    return extract_key(kind, packet, source_side, chain);
 }
 
 // The wide key of one side of an IPv6 packet under --ipv6, for the Host

@@ -7,6 +7,7 @@
 #include <compare>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <span>
 #include <utility>
@@ -38,11 +39,21 @@ struct wide_key {
     std::array<std::uint8_t, 16> bytes{};
     std::int8_t direction = 0;
 
-    friend bool operator==(const wide_key&, const wide_key&) = default;
+    // Compared and hashed as two 64-bit words: a call to memcmp or a hash
+    // of sixteen single bytes costs more than the lookup it serves.
+    std::array<std::uint64_t, 2> words() const {
+        std::array<std::uint64_t, 2> halves;
+        std::memcpy(halves.data(), bytes.data(), sizeof halves);
+        return halves;
+    }
+    friend bool operator==(const wide_key& a, const wide_key& b) {
+        return a.words() == b.words() && a.direction == b.direction;
+    }
     friend auto operator<=>(const wide_key&, const wide_key&) = default;
     template <typename hash_state>
     friend hash_state AbslHashValue(hash_state state, const wide_key& key) {
-        return hash_state::combine(std::move(state), key.bytes, key.direction);
+        const auto halves = key.words();
+        return hash_state::combine(std::move(state), halves[0], halves[1], key.direction);
     }
 };
 
