@@ -106,17 +106,9 @@ void write_deep_decode_seeds(const fs::path& dir) {
                                                DLT_LOOP, DLT_LINUX_SLL, DLT_LINUX_SLL2, DLT_RAW,
                                                DLT_IPV4, DLT_IPV6};
     for (std::size_t index = 0; index < datalinks.size(); ++index) {
-        twgen::mix_options mix;
-        mix.frames = 12;
-        mix.datalink = datalinks[index];
+        twgen::mix_options mix = twgen::every_encapsulation_mix(datalinks[index], 12);
         mix.seed = static_cast<std::uint32_t>(index + 1);
         mix.max_length = 200;
-        mix.vary_framing = true;
-        mix.weights.ipv6_ext = 6;
-        mix.weights.dot1q = 3;
-        mix.weights.qinq = 3;
-        mix.weights.pppoe = 3;
-        mix.weights.mpls = 3;
         int n = 0;
         for (const twgen::frame& frame : twgen::generate_mix(mix).frames) {
             bytes seed{static_cast<std::uint8_t>(0x80 | (n % 2 == 0 ? 0x04 : 0x00)),
@@ -130,15 +122,8 @@ void write_deep_decode_seeds(const fs::path& dir) {
 // Captures of the link types and encapsulations the long options read.
 void write_deep_pcap_seeds(const fs::path& dir) {
     for (const int datalink : {DLT_LINUX_SLL, DLT_LINUX_SLL2, DLT_LOOP, DLT_PPP_SERIAL, DLT_IPV6}) {
-        twgen::mix_options mix;
-        mix.frames = 20;
-        mix.datalink = datalink;
+        twgen::mix_options mix = twgen::every_encapsulation_mix(datalink, 20);
         mix.max_length = 300;
-        mix.vary_framing = true;
-        mix.weights.ipv6_ext = 6;
-        mix.weights.dot1q = 3;
-        mix.weights.pppoe = 3;
-        mix.weights.mpls = 3;
         twgen::write_pcap((dir / ("deep-" + std::to_string(datalink) + ".pcap")).string(),
                           datalink, 65535, twgen::generate_mix(mix).frames);
     }

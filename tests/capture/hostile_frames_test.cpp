@@ -175,16 +175,8 @@ TEST(HostileDeepFrames, EveryPrefixIsReadWithinItsCapturedBytes) {
     std::uint64_t frames = 0;
     for (const int datalink : {DLT_NULL, DLT_EN10MB, DLT_PPP, DLT_PPP_SERIAL, DLT_LOOP,
                                DLT_LINUX_SLL, DLT_LINUX_SLL2, DLT_RAW, DLT_IPV4, DLT_IPV6}) {
-        twgen::mix_options mix;
-        mix.frames = 60;
-        mix.datalink = datalink;
+        twgen::mix_options mix = twgen::every_encapsulation_mix(datalink, 60);
         mix.max_length = 160;
-        mix.vary_framing = true;
-        mix.weights.ipv6_ext = 10;
-        mix.weights.dot1q = 4;
-        mix.weights.qinq = 4;
-        mix.weights.pppoe = 4;
-        mix.weights.mpls = 4;
         for (const twgen::frame& frame : twgen::generate_mix(mix).frames) {
             for (std::size_t length = 0; length <= frame.bytes.size(); ++length) {
                 SCOPED_TRACE("data-link type " + std::to_string(datalink) + ", " +

@@ -476,35 +476,54 @@ void count_live_frame(const packet_record* packet, void* sink_arg) {
     seen.as_sent += as_sent ? 1 : 0;
 }
 
-// The frames themselves, as the capture library hands them to the decoder:
-// a child in the capturing namespace runs the source with a counting sink
-// and exits with the number of frames that arrived as they were sent.
-TEST_F(LiveCapture, FramesReachTheSinkWithTheSnapshotLength) {
+// Runs the live source on the capturing side in a child that has entered
+// its namespace, with a counting sink, and sends what send() sends once it
+// is capturing; returns the child's exit code, which exit_code(result,
+// seen) gives (253 when the namespace cannot be entered), or -1 when it
+// never got to capture or send() failed.
+template <class exit_code_type, class send_type>
+int capture_in_child(const namespace_pair& pair, double seconds, exit_code_type exit_code,
+                     send_type send) {
     const std::string self = read_text("/proc/self/comm");
     const pid_t child = fork();
-    ASSERT_GE(child, 0);
+    if (child < 0) {
+        return -1;
+    }
     if (child == 0) {
-        if (!enter_namespace(pair_.ns_b)) {
+        if (!enter_namespace(pair.ns_b)) {
             _exit(253);
         }
         live_frames seen;
         capture_mode live;
         live.live = true;
         const int result =
-            run_pcap_source(pair_.link_b, "udp port 9999", live, count_live_frame, &seen, 3.0);
-        _exit(result != 0 ? 254 : seen.frames != seen.as_sent ? 255 : seen.frames);
+            run_pcap_source(pair.link_b, "udp port 9999", live, count_live_frame, &seen, seconds);
+        _exit(exit_code(result, seen));
     }
     const bool capturing = wait_until_polling(child, self, hang_bound);
-    const bool sent = capturing && send_datagrams(pair_.ns_a, counted, 9999, live_payload) &&
-                      send_datagrams(pair_.ns_a, 7, 9998, live_payload);
+    const bool sent = capturing && send();
     if (!capturing) {
         kill(child, SIGKILL);
     }
-    const int frames = exit_code_of(child);
-    ASSERT_TRUE(capturing);
-    ASSERT_TRUE(sent);
-    EXPECT_EQ(frames, counted) << "253: no namespace, 254: the source failed, 255: a frame "
-                                  "arrived other than it was sent";
+    const int code = exit_code_of(child);
+    return capturing && sent ? code : -1;
+}
+
+// The frames themselves, as the capture library hands them to the decoder:
+// a child in the capturing namespace runs the source with a counting sink
+// and exits with the number of frames that arrived as they were sent.
+TEST_F(LiveCapture, FramesReachTheSinkWithTheSnapshotLength) {
+    const int frames = capture_in_child(
+        pair_, 3.0,
+        [](int result, const live_frames& seen) {
+            return result != 0 ? 254 : seen.frames != seen.as_sent ? 255 : seen.frames;
+        },
+        [&] {
+            return send_datagrams(pair_.ns_a, counted, 9999, live_payload) &&
+                   send_datagrams(pair_.ns_a, 7, 9998, live_payload);
+        });
+    EXPECT_EQ(frames, counted) << "-1: not capturing or not sent, 253: no namespace, 254: the "
+                                  "source failed, 255: a frame arrived other than it was sent";
 }
 
 // A capture stopped while the peer sends far more than the capture
@@ -543,31 +562,15 @@ TEST_F(LiveCapture, DroppedFramesAreNamedAfterTheReport) {
 // A capture that lost nothing: libpcap's figures were asked for, and they
 // are zero.
 TEST_F(LiveCapture, CaptureThatLostNothingHasZeroDrops) {
-    const std::string self = read_text("/proc/self/comm");
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (!enter_namespace(pair_.ns_b)) {
-            _exit(253);
-        }
-        live_frames seen;
-        capture_mode live;
-        live.live = true;
-        const int result =
-            run_pcap_source(pair_.link_b, "udp port 9999", live, count_live_frame, &seen, 2.0);
-        const auto& drops = last_capture_outcome.drops;
-        _exit(result != 0 ? 254 : !drops ? 252 : drops->total() != 0 ? 251 : seen.frames);
-    }
-    const bool capturing = wait_until_polling(child, self, hang_bound);
-    const bool sent = capturing && send_datagrams(pair_.ns_a, 5, 9999, live_payload);
-    if (!capturing) {
-        kill(child, SIGKILL);
-    }
-    const int frames = exit_code_of(child);
-    ASSERT_TRUE(capturing);
-    ASSERT_TRUE(sent);
-    EXPECT_EQ(frames, 5) << "253: no namespace, 254: the source failed, 252: no figures, "
-                            "251: frames dropped";
+    const int frames = capture_in_child(
+        pair_, 2.0,
+        [](int result, const live_frames& seen) {
+            const auto& drops = last_capture_outcome.drops;
+            return result != 0 ? 254 : !drops ? 252 : drops->total() != 0 ? 251 : seen.frames;
+        },
+        [&] { return send_datagrams(pair_.ns_a, 5, 9999, live_payload); });
+    EXPECT_EQ(frames, 5) << "-1: not capturing or not sent, 253: no namespace, 254: the source "
+                            "failed, 252: no figures, 251: frames dropped";
 }
 
 // An interface that exists, but in the other namespace, does not exist

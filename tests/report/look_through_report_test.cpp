@@ -58,20 +58,12 @@ const std::vector<option_set> option_sets = {
 // Every encapsulation the link can carry, and IPv6 with extension headers,
 // beside the classic mix.
 twgen::generated_capture make_capture(const link_mix& link) {
-    twgen::mix_options mix;
-    mix.frames = 2500;
-    mix.datalink = link.datalink;
+    twgen::mix_options mix = twgen::every_encapsulation_mix(link.datalink, 2500);
     mix.hosts = 50;
     mix.ipv6_hosts = 40;
     mix.ports = 30;
     mix.seed = 11;
-    mix.vary_framing = true;
     mix.cut_frames = link.cut;
-    mix.weights.ipv6_ext = 8;
-    mix.weights.dot1q = 6;
-    mix.weights.qinq = 4;
-    mix.weights.pppoe = 5;
-    mix.weights.mpls = 5;
     return twgen::generate_mix(mix);
 }
 

@@ -236,6 +236,12 @@ struct frame_view {
     std::string source_port, destination_port;
     std::string source_host, destination_host;
     std::string source_network, destination_network;
+
+    // Port 0 has no row.
+    void set_ports(std::uint16_t source, std::uint16_t destination, bool no_resolve) {
+        source_port = source == 0 ? "" : oracle_detail::port_text(source, no_resolve);
+        destination_port = destination == 0 ? "" : oracle_detail::port_text(destination, no_resolve);
+    }
 };
 
 // The classic reading, from the first columns of the fact record.
@@ -262,9 +268,7 @@ inline frame_view classic_view(const twgen::frame_fact& fact, const oracle_setti
     // Ports are where the header length puts them, when both were captured;
     // later fragments carry none.
     if (fact.has_ports && captured >= at + 10 && captured >= at + fact.header_words * 4u + 4) {
-        view.source_port = fact.src_port == 0 ? "" : port_text(fact.src_port, settings.no_resolve);
-        view.destination_port =
-            fact.dst_port == 0 ? "" : port_text(fact.dst_port, settings.no_resolve);
+        view.set_ports(fact.src_port, fact.dst_port, settings.no_resolve);
     }
     if (captured >= at + 20) {
         view.source_host = fact.src == 0 ? "" : dotted(fact.src);
@@ -314,10 +318,7 @@ inline frame_view deep_view(const twgen::frame_fact& fact, const oracle_settings
             view.protocol = protocol_text(fact.upper_protocol, settings.no_resolve);
         }
         if (fact.net_has_ports && captured >= at + 10 && captured >= fact.transport_offset + 4) {
-            view.source_port =
-                fact.net_src_port == 0 ? "" : port_text(fact.net_src_port, settings.no_resolve);
-            view.destination_port =
-                fact.net_dst_port == 0 ? "" : port_text(fact.net_dst_port, settings.no_resolve);
+            view.set_ports(fact.net_src_port, fact.net_dst_port, settings.no_resolve);
         }
         if (captured >= at + 20) {
             view.source_host = fact.net_src == "0.0.0.0" ? "" : fact.net_src;
@@ -350,10 +351,7 @@ inline frame_view deep_view(const twgen::frame_fact& fact, const oracle_settings
     }
     view.protocol = protocol_text(protocol, settings.no_resolve);
     if (complete && fact.net_has_ports && captured >= fact.transport_offset + 4) {
-        view.source_port =
-            fact.net_src_port == 0 ? "" : port_text(fact.net_src_port, settings.no_resolve);
-        view.destination_port =
-            fact.net_dst_port == 0 ? "" : port_text(fact.net_dst_port, settings.no_resolve);
+        view.set_ports(fact.net_src_port, fact.net_dst_port, settings.no_resolve);
     }
     if (captured >= at + 40) {
         view.source_host = fact.net_src == "::" ? "" : fact.net_src;

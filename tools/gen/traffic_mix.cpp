@@ -681,6 +681,19 @@ bool mix_generator::next(frame& out, frame_fact& fact) {
     return true;
 }
 
+mix_options every_encapsulation_mix(int datalink, std::uint64_t frames) {
+    mix_options mix;
+    mix.frames = frames;
+    mix.datalink = datalink;
+    mix.vary_framing = true;
+    mix.weights.ipv6_ext = 8;
+    mix.weights.dot1q = 4;
+    mix.weights.qinq = 4;
+    mix.weights.pppoe = 4;
+    mix.weights.mpls = 4;
+    return mix;
+}
+
 generated_capture generate_mix(const mix_options& options) {
     mix_generator generator(options);
     generated_capture capture;

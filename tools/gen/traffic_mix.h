@@ -189,6 +189,11 @@ struct mix_options {
     bool cut_frames = false;
 };
 
+// A mix of every encapsulation the link can carry (tags, PPPoE, MPLS, IPv6
+// extension chains) beside the classic kinds, with varied PPP and loopback
+// framing: for tests and fuzzing seeds of the readers of all of them.
+mix_options every_encapsulation_mix(int datalink, std::uint64_t frames);
+
 // Makes the frames of a mix one at a time, so that captures of millions of
 // frames never sit in memory.
 class mix_generator {
