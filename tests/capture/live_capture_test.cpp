@@ -30,6 +30,7 @@
 #include "capture/report_total.h"
 #include "capture/sources.h"
 #include "report/report_text.h"
+#include "support/background_run.h"
 #include "support/process.h"
 #include "support/terminal.h"
 
@@ -288,82 +289,24 @@ bool wait_until_polling(pid_t pid, const std::string& comm, double bound_seconds
 
 // tallywire running inside a namespace, its output going to files; killed
 // if it is still running when the object goes.
-class background_capture {
+class background_capture : public twtest::background_run {
 public:
     background_capture(const std::string& ns, const std::vector<std::string>& args)
-        : out_path_(dir_.file("out")), err_path_(dir_.file("err")) {
-        std::vector<std::string> words = {"ip", "netns", "exec", ns, twtest::tallywire_path()};
-        words.insert(words.end(), args.begin(), args.end());
-        const std::string ip = ip_command();
-        started_ = steady::now();
-        pid_ = fork();
-        if (pid_ == 0) {
-            const int out = open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            const int err = open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            const int null = open("/dev/null", O_RDONLY);
-            dup2(null, 0);
-            dup2(out, 1);
-            dup2(err, 2);
-            std::vector<char*> argv;
-            for (std::string& word : words) {
-                argv.push_back(word.data());
-            }
-            argv.push_back(nullptr);
-            // ip netns exec replaces itself with tallywire: the pid stays.
-            execv(ip.c_str(), argv.data());
-            _exit(127);
-        }
-    }
-    ~background_capture() {
-        if (pid_ > 0 && !status_) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    background_capture(const background_capture&) = delete;
-    background_capture& operator=(const background_capture&) = delete;
+        : background_run(words_for(ns, args)) {}
 
     bool wait_until_capturing(double bound_seconds) const {
-        return wait_until_polling(pid_, "tallywire\n", bound_seconds);
+        return wait_until_polling(pid(), "tallywire\n", bound_seconds);
     }
-
-    void signal(int signal_number) const { kill(pid_, signal_number); }
-
-    // Waits for the end (killing a run that outlives the bound) and returns
-    // how it ended.
-    twtest::run_result finish(double bound_seconds) {
-        int wait_status = 0;
-        const steady::time_point start = steady::now();
-        while (waitpid(pid_, &wait_status, WNOHANG) == 0) {
-            if (seconds_since(start) > bound_seconds) {
-                kill(pid_, SIGKILL);
-                waitpid(pid_, &wait_status, 0);
-                timed_out_ = true;
-                break;
-            }
-            std::this_thread::sleep_for(5ms);
-        }
-        ended_ = steady::now();
-        twtest::run_result result;
-        result.status =
-            WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-        result.timed_out = timed_out_;
-        result.out = read_text(out_path_);
-        result.err = read_text(err_path_);
-        status_ = result.status;
-        return result;
-    }
-
-    double run_seconds() const { return std::chrono::duration<double>(ended_ - started_).count(); }
-    steady::time_point ended() const { return ended_; }
 
 private:
-    twtest::temp_dir dir_;
-    std::string out_path_, err_path_;
-    pid_t pid_ = -1;
-    steady::time_point started_, ended_;
-    std::optional<int> status_;
-    bool timed_out_ = false;
+    // ip netns exec replaces itself with tallywire: the pid stays.
+    static std::vector<std::string> words_for(const std::string& ns,
+                                              const std::vector<std::string>& args) {
+        std::vector<std::string> words = {ip_command(), "netns", "exec", ns,
+                                          twtest::tallywire_path()};
+        words.insert(words.end(), args.begin(), args.end());
+        return words;
+    }
 };
 
 // A run that hangs is ended after this long and fails its test.

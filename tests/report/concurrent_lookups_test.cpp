@@ -28,6 +28,7 @@
 #include "gen/frame_builder.h"
 #include "office_capture.h"
 #include "report_check.h"
+#include "support/background_run.h"
 #include "support/process.h"
 #include "support/resolver_namespace.h"
 #include "support/terminal.h"
@@ -207,74 +208,6 @@ TEST_F(ConcurrentLookups, OnlyPrintedRowsAreLookedUp) {
     }
 }
 
-// A command running in the background with its outputs in files; killed if
-// it still runs when the object goes.
-class background_run {
-public:
-    explicit background_run(std::vector<std::string> words)
-        : out_path_(dir_.file("out")), err_path_(dir_.file("err")) {
-        pid_ = fork();
-        if (pid_ == 0) {
-            const int null = open("/dev/null", O_RDONLY);
-            const int out = open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            const int err = open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(null, 0);
-            dup2(out, 1);
-            dup2(err, 2);
-            std::vector<char*> argv;
-            for (std::string& word : words) {
-                argv.push_back(word.data());
-            }
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-    }
-    ~background_run() {
-        if (pid_ > 0 && !finished_) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    background_run(const background_run&) = delete;
-    background_run& operator=(const background_run&) = delete;
-
-    void signal(int number) const { kill(pid_, number); }
-
-    // The exit status (128 + signal when killed), after waiting at most
-    // bound_seconds.
-    int finish(double bound_seconds) {
-        const auto start = std::chrono::steady_clock::now();
-        int status = 0;
-        while (waitpid(pid_, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() - start >
-                std::chrono::duration<double>(bound_seconds)) {
-                kill(pid_, SIGKILL);
-                waitpid(pid_, &status, 0);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        finished_ = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-
-    std::string out() const { return read_text(out_path_); }
-    std::string err() const { return read_text(err_path_); }
-
-private:
-    static std::string read_text(const std::string& path) {
-        std::ifstream in(path);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-
-    twtest::temp_dir dir_;
-    std::string out_path_, err_path_;
-    pid_t pid_ = -1;
-    bool finished_ = false;
-};
 
 // After a live capture its SIGINT handler stays installed: interrupts that
 // come while the names are looked up leave the report to run to its end.
@@ -293,7 +226,7 @@ TEST_F(ConcurrentLookups, InterruptDuringTheLookupsLeavesTheReportWhole) {
          {TALLYWIRE_BINARY, "-i", "lo", "-s", "2", "-S", "h", "-f", "udp port 9"}) {
         words.push_back(word);
     }
-    background_run capture(words);
+    twtest::background_run capture(words);
 
     // Datagrams go on until the first query reaches the responder: the
     // capture has then ended and the lookups have begun, however long the
@@ -312,9 +245,10 @@ TEST_F(ConcurrentLookups, InterruptDuringTheLookupsLeavesTheReportWhole) {
         capture.signal(SIGALRM);
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    EXPECT_EQ(capture.finish(hang_bound), 0) << capture.err();
-    EXPECT_EQ(capture.err(), "");
-    const std::string out = capture.out();
+    const twtest::run_result run = capture.finish(hang_bound);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    const std::string& out = run.out;
     EXPECT_EQ(out.rfind("Total Statistics:\n", 0), 0u) << out;
     EXPECT_NE(out.find("Host Statistics:\n\t" + silent + " "), std::string::npos) << out;
     EXPECT_EQ(out.back(), '\n');
