@@ -35,21 +35,37 @@ lookup_kind lookup_for(std::uint32_t kind) {
     }
 }
 
+// What is looked up: a number (an IPv4 address as stored, a port, a
+// protocol), or an IPv6 address.
+struct name_key {
+    std::uint32_t value = 0;
+    std::optional<std::array<std::uint8_t, 16>> ipv6;
+
+    friend bool operator==(const name_key&, const name_key&) = default;
+    template <typename hash_state>
+    friend hash_state AbslHashValue(hash_state state, const name_key& key) {
+        return hash_state::combine(std::move(state), key.value, key.ipv6.has_value(),
+                                   key.ipv6.value_or(std::array<std::uint8_t, 16>{}));
+    }
+};
+
 // The key as the label functions take it: the address as stored, the port's
 // low 16 bits, the protocol number stored one higher.
-std::uint32_t lookup_key(lookup_kind kind, std::uint32_t value) {
+name_key lookup_key(lookup_kind kind, const report_row& row) {
     switch (kind) {
-    case lookup_kind::service: return value & 0xffffu;
-    case lookup_kind::protocol: return (value - 1) & 0xffffu;
-    default: return value;
+    case lookup_kind::service: return {row.key.value & 0xffffu, std::nullopt};
+    case lookup_kind::protocol: return {(row.key.value - 1) & 0xffffu, std::nullopt};
+    default: return {row.key.value, std::nullopt};
     }
 }
 
-std::optional<std::string> look_up(lookup_kind kind, std::uint32_t key) {
+name_key lookup_key(lookup_kind, const wide_row& row) { return {0, row.key.bytes}; }
+
+std::optional<std::string> look_up(lookup_kind kind, const name_key& key) {
     switch (kind) {
-    case lookup_kind::host: return host_name_of(key);
-    case lookup_kind::service: return service_name_of(static_cast<std::uint16_t>(key));
-    case lookup_kind::protocol: return protocol_name_of(static_cast<std::uint16_t>(key));
+    case lookup_kind::host: return key.ipv6 ? host_name_of(*key.ipv6) : host_name_of(key.value);
+    case lookup_kind::service: return service_name_of(static_cast<std::uint16_t>(key.value));
+    case lookup_kind::protocol: return protocol_name_of(static_cast<std::uint16_t>(key.value));
     default: return std::nullopt;
     }
 }
@@ -58,7 +74,7 @@ std::optional<std::string> look_up(lookup_kind kind, std::uint32_t key) {
 // writes only its own answer slot.
 class lookup_work {
 public:
-    lookup_work(lookup_kind kind, std::span<const std::uint32_t> keys,
+    lookup_work(lookup_kind kind, std::span<const name_key> keys,
                 std::span<std::optional<std::string>> answers)
         : kind_(kind), keys_(keys), answers_(answers) {}
 
@@ -106,7 +122,7 @@ public:
 
 private:
     lookup_kind kind_;
-    std::span<const std::uint32_t> keys_;
+    std::span<const name_key> keys_;
     std::span<std::optional<std::string>> answers_;
     std::atomic<std::size_t> next_{0};
     std::mutex mutex_;
@@ -167,27 +183,30 @@ const char* row_names::name(std::size_t row) const {
     return found ? found->c_str() : nullptr;
 }
 
-row_names look_up_row_names(std::uint32_t kind, std::span<const report_row> rows) {
+row_names look_up_row_names(std::uint32_t kind, std::span<const report_row> rows,
+                            std::span<const wide_row> wide_rows) {
     row_names names;
     const lookup_kind lookup = lookup_for(kind);
-    if (lookup == lookup_kind::none || rows.empty()) {
+    if (lookup == lookup_kind::none || (rows.empty() && wide_rows.empty())) {
         return names;
     }
     try {
         // Each distinct key once, however many rows show it (both sides
         // under -d).
-        std::vector<std::uint32_t> keys;
-        absl::flat_hash_map<std::uint32_t, std::uint32_t> slot_of_key;
-        names.slot_of_row_.reserve(rows.size());
-        for (const report_row& row : rows) {
-            const std::uint32_t key = lookup_key(lookup, row.key.value);
+        std::vector<name_key> keys;
+        absl::flat_hash_map<name_key, std::uint32_t> slot_of_key;
+        names.slot_of_row_.reserve(rows.size() + wide_rows.size());
+        const auto add = [&](const auto& row) {
+            const name_key key = lookup_key(lookup, row);
             const auto [at, added] =
                 slot_of_key.try_emplace(key, static_cast<std::uint32_t>(keys.size()));
             if (added) {
                 keys.push_back(key);
             }
             names.slot_of_row_.push_back(at->second);
-        }
+        };
+        std::for_each(rows.begin(), rows.end(), add);
+        std::for_each(wide_rows.begin(), wide_rows.end(), add);
         names.names_.resize(keys.size());
         lookup_work work(lookup, keys, names.names_);
         run_concurrently(work, keys.size());

@@ -29,7 +29,8 @@ public:
     const char* name(std::size_t row) const;
 
 private:
-    friend row_names look_up_row_names(std::uint32_t kind, std::span<const report_row> rows);
+    friend row_names look_up_row_names(std::uint32_t kind, std::span<const report_row> rows,
+                                       std::span<const wide_row> wide_rows);
 
     bool ready_ = false;
     std::vector<std::uint32_t> slot_of_row_;          // index into names_
@@ -37,10 +38,12 @@ private:
 };
 
 // Looks up the host (Host rows), service (Port) or protocol (IP) name of
-// every row given, each distinct one once, with at most
+// every row given, each distinct one once (the wide rows' IPv6 hosts after
+// the rows: the name of wide row j is name(rows.size() + j)), with at most
 // max_lookups_in_flight at a time. No thread is started when no row needs a
 // name. SIGINT and SIGALRM stay with the calling thread, so a capture's
 // signal handler keeps running there, and the wait survives it.
-row_names look_up_row_names(std::uint32_t kind, std::span<const report_row> rows);
+row_names look_up_row_names(std::uint32_t kind, std::span<const report_row> rows,
+                            std::span<const wide_row> wide_rows = {});
 
 }  // namespace tallywire

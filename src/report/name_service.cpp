@@ -47,15 +47,14 @@ std::optional<std::string> with_growing_buffer(Call call) {
     }
 }
 
-}  // namespace
-
-std::optional<std::string> host_name_of(std::uint32_t address) {
-    return with_growing_buffer([address](std::vector<char>& buffer) {
+// The address's bytes, as gethostbyaddr takes them, of either family.
+std::optional<std::string> name_of_address(const void* address, socklen_t size, int family) {
+    return with_growing_buffer([address, size, family](std::vector<char>& buffer) {
         hostent entry{};
         hostent* found = nullptr;
         int host_error = 0;
-        const int status = gethostbyaddr_r(&address, sizeof address, AF_INET, &entry,
-                                           buffer.data(), buffer.size(), &found, &host_error);
+        const int status = gethostbyaddr_r(address, size, family, &entry, buffer.data(),
+                                           buffer.size(), &found, &host_error);
         // Only a buffer that is too small says NETDB_INTERNAL with ERANGE; the
         // resolver has other reasons to return ERANGE.
         if (status == ERANGE && host_error == NETDB_INTERNAL) {
@@ -63,6 +62,16 @@ std::optional<std::string> host_name_of(std::uint32_t address) {
         }
         return lookup_answer{status == 0 && found != nullptr ? found->h_name : nullptr, false};
     });
+}
+
+}  // namespace
+
+std::optional<std::string> host_name_of(std::uint32_t address) {
+    return name_of_address(&address, sizeof address, AF_INET);
+}
+
+std::optional<std::string> host_name_of(const std::array<std::uint8_t, 16>& ipv6_address) {
+    return name_of_address(ipv6_address.data(), ipv6_address.size(), AF_INET6);
 }
 
 std::optional<std::string> service_name_of(std::uint16_t port) {

@@ -230,9 +230,11 @@ struct row_label {
 // each label looks up its own.
 class label_maker {
 public:
-    label_maker(std::uint32_t kind, const row_names& names)
+    // The names of wide rows follow those of the first named_rows rows.
+    label_maker(std::uint32_t kind, const row_names& names, std::size_t named_rows)
         : kind_(kind),
           names_(names),
+          named_rows_(named_rows),
           no_resolve_(current_settings.no_resolve),
           host_width_(current_settings.direction_split ? host_name_width_split
                                                        : host_name_width) {}
@@ -266,11 +268,15 @@ public:
         }
     }
 
-    std::optional<row_label> operator()(const wide_row& row, std::size_t) {
+    std::optional<row_label> operator()(const wide_row& row, std::size_t index) {
         switch (kind_) {
         case stat_host:
-            return row_label{ipv6_host_label(row.key.bytes, no_resolve_, host_width_, text_),
-                             direction_suffix(row.key.direction)};
+            return row_label{
+                names_.ready()
+                    ? named_ipv6_host_label(row.key.bytes, names_.name(named_rows_ + index),
+                                            host_width_, text_)
+                    : ipv6_host_label(row.key.bytes, no_resolve_, host_width_, text_),
+                direction_suffix(row.key.direction)};
         case stat_network:
             return row_label{ipv6_network_label(row.key.bytes, text_),
                              direction_suffix(row.key.direction)};
@@ -281,6 +287,7 @@ public:
 private:
     std::uint32_t kind_;
     const row_names& names_;
+    std::size_t named_rows_;
     bool no_resolve_;
     std::size_t host_width_;
     std::array<char, label_text_size> text_{};
@@ -321,14 +328,17 @@ void print_rows(std::uint32_t kind, std::uint32_t count, std::span<const report_
     // Every name the printed rows need, before the first line: the lookups
     // overlap instead of queueing.
     std::size_t printed_rows = 0;
+    std::size_t printed_wide_rows = 0;
     merge_by_bytes(rows, wide_rows, count, [&](bool from_wide, std::size_t) {
-        printed_rows += from_wide ? 0 : 1;
+        ++(from_wide ? printed_wide_rows : printed_rows);
         return true;
     });
-    const row_names names = current_settings.no_resolve || current_settings.one_lookup_at_a_time
-                                ? row_names{}
-                                : look_up_row_names(kind, rows.first(printed_rows));
-    label_maker label(kind, names);
+    const row_names names =
+        current_settings.no_resolve || current_settings.one_lookup_at_a_time
+            ? row_names{}
+            : look_up_row_names(kind, rows.first(printed_rows),
+                                wide_rows.first(printed_wide_rows));
+    label_maker label(kind, names, printed_rows);
     line_batch lines(out);
     const auto print = [&](const auto& row, std::size_t index) {
         const std::optional<row_label> made = label(row, index);

@@ -194,12 +194,17 @@ std::string_view named_host_label(std::uint32_t address, const char* name, std::
 
 std::string_view ipv6_host_label(const std::array<std::uint8_t, 16>& address, bool no_resolve,
                                  std::size_t name_width, std::span<char> text) {
-    if (!no_resolve) {
-        const hostent* entry = gethostbyaddr(address.data(), address.size(), AF_INET6);
-        if (entry != nullptr && entry->h_name != nullptr) {
-            const std::string_view name = entry->h_name;
-            return bounded_copy(text, name.substr(0, name_width));
-        }
+    const hostent* entry =
+        no_resolve ? nullptr : gethostbyaddr(address.data(), address.size(), AF_INET6);
+    return named_ipv6_host_label(address, entry != nullptr ? entry->h_name : nullptr, name_width,
+                                 text);
+}
+
+std::string_view named_ipv6_host_label(const std::array<std::uint8_t, 16>& address,
+                                       const char* name, std::size_t name_width,
+                                       std::span<char> text) {
+    if (name != nullptr) {
+        return bounded_copy(text, std::string_view(name).substr(0, name_width));
     }
     std::array<char, INET6_ADDRSTRLEN> written{};
     if (inet_ntop(AF_INET6, address.data(), written.data(), written.size()) == nullptr) {

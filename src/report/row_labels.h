@@ -52,6 +52,11 @@ std::string_view named_host_label(std::uint32_t address, const char* name, std::
 std::string_view ipv6_host_label(const std::array<std::uint8_t, 16>& address, bool no_resolve,
                                  std::size_t name_width, std::span<char> text);
 
+// As named_host_label, for an IPv6 address.
+std::string_view named_ipv6_host_label(const std::array<std::uint8_t, 16>& address,
+                                       const char* name, std::size_t name_width,
+                                       std::span<char> text);
+
 // An IPv6 /64 prefix, the rest of its bytes zero, as inet_ntop writes it
 // followed by "/64": "2001:db8:1:2::/64".
 std::string_view ipv6_network_label(const std::array<std::uint8_t, 16>& prefix,

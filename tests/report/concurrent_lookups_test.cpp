@@ -11,6 +11,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <arpa/inet.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -185,6 +187,66 @@ TEST_F(ConcurrentLookups, SameReportAsOneLookupAtATime) {
         EXPECT_EQ(distinct.size(), asked.size()) << "an address was asked for twice";
         EXPECT_EQ(asked.size(), static_cast<std::size_t>(host_count) + 1);
     }
+}
+
+// IPv6 hosts join the same lookups: 2001:db8::a.b.c.d is named as a.b.c.d
+// in the responder's table, each address is asked for once, and the labels
+// are those of one lookup at a time.
+TEST_F(ConcurrentLookups, Ipv6HostsJoinTheLookups) {
+    const auto addresses = host_addresses();
+    std::vector<twgen::frame> frames;
+    std::vector<report_test::row_counts> rows;
+    std::uint64_t total = 0;
+    // The name of the address's last four bytes, or its own text.
+    const auto expected_name6 = [](const twgen::ipv6_address& address) {
+        const std::uint32_t low = std::uint32_t{address[12]} << 24 |
+                                  std::uint32_t{address[13]} << 16 |
+                                  std::uint32_t{address[14]} << 8 | address[15];
+        const twdns::ptr_entry entry = twdns::ptr_entry_for(low);
+        if (entry.reply == twdns::ptr_reply::name) {
+            return entry.name.substr(0, 24);
+        }
+        char text[INET6_ADDRSTRLEN];
+        inet_ntop(AF_INET6, address.data(), text, sizeof text);
+        return std::string(text);
+    };
+    twgen::ipv6_address sink6{0x20, 0x01, 0x0d, 0xb8};
+    sink6[15] = 0x0a;
+    for (std::size_t k = 0; k < 60; ++k) {
+        twgen::ipv6_address from{0x20, 0x01, 0x0d, 0xb8};
+        const auto low = twgen::ipv4_bytes(addresses[k]);
+        std::copy(low.begin(), low.end(), from.end() - 4);
+        const auto length = static_cast<std::uint32_t>(200 + k);
+        frames.push_back({twgen::ethernet(report_test::mac_b, report_test::mac_a,
+                                          twgen::ethertype_ipv6,
+                                          twgen::ipv6(from, sink6, twgen::ip_udp,
+                                                      twgen::udp(5000, 5001, 4))),
+                          length});
+        total += length;
+        rows.push_back({expected_name6(from) + " ", 1, length});
+    }
+    rows.push_back({expected_name6(sink6) + " ", frames.size(), total});
+    const std::string capture = dir_.file("hosts6.pcap");
+    twgen::write_pcap(capture, DLT_EN10MB, 65535, frames);
+
+    twtest::run_options bounded;
+    bounded.timeout_seconds = hang_bound;
+    resolver_.forget_queries();
+    const twtest::run_result together =
+        resolver_.run(twtest::tallywire_path(), {"--ipv6", "-S", "h", "-r", capture}, bounded);
+    const std::vector<std::string> asked = resolver_.queries();
+    const twtest::run_result one_by_one = resolver_.run(
+        twtest::tallywire_path(),
+        {"--ipv6", "--one-lookup-at-a-time", "-S", "h", "-r", capture}, bounded);
+    EXPECT_EQ(together.status, 0) << together.err;
+    EXPECT_EQ(together.out, one_by_one.out);
+    EXPECT_TRUE(report_test::report_matches(
+        together.out, {block("Total", {{"Total ", frames.size(), total}}, total),
+                       block("Host", rows, total)},
+        -1));
+    const std::set<std::string> distinct(asked.begin(), asked.end());
+    EXPECT_EQ(distinct.size(), asked.size()) << "an address was asked for twice";
+    EXPECT_EQ(asked.size(), frames.size() + 1);
 }
 
 // Rows beyond -t are never looked up; -n and kinds without names ask

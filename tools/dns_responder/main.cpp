@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -101,8 +102,31 @@ std::optional<question> read_question(std::span<const std::uint8_t> message) {
     return found;
 }
 
-// "4.3.2.1.in-addr.arpa" gives 1.2.3.4 in host order.
+// The 32 nibbles of an IPv6 reverse name, "x.x. ... .ip6.arpa", lowest
+// first: the address's last four bytes stand for it in the table (see
+// ptr_table.h).
+std::optional<std::uint32_t> reverse_ipv6_address(const std::vector<std::string>& labels) {
+    if (labels.size() != 34 || strcasecmp(labels[32].c_str(), "ip6") != 0 ||
+        strcasecmp(labels[33].c_str(), "arpa") != 0) {
+        return std::nullopt;
+    }
+    std::uint32_t low_bytes = 0;
+    for (int i = 7; i >= 0; --i) {
+        const std::string& label = labels[static_cast<std::size_t>(i)];
+        if (label.size() != 1 || std::isxdigit(static_cast<unsigned char>(label[0])) == 0) {
+            return std::nullopt;
+        }
+        low_bytes = low_bytes << 4 | static_cast<std::uint32_t>(std::stoi(label, nullptr, 16));
+    }
+    return low_bytes;
+}
+
+// "4.3.2.1.in-addr.arpa" gives 1.2.3.4 in host order; an IPv6 name gives
+// its last four bytes.
 std::optional<std::uint32_t> reverse_address(const std::vector<std::string>& labels) {
+    if (labels.size() == 34) {
+        return reverse_ipv6_address(labels);
+    }
     if (labels.size() != 6 || strcasecmp(labels[4].c_str(), "in-addr") != 0 ||
         strcasecmp(labels[5].c_str(), "arpa") != 0) {
         return std::nullopt;

@@ -1,6 +1,7 @@
 #pragma once
 
-// What the test resolver answers for the reverse name of an IPv4 address: a
+// What the test resolver answers for the reverse name of an IPv4 address (and
+// of an IPv6 address, by its last four bytes read as one): a
 // host name for most, "no such name" for some, nothing at all for a few. A
 // rule rather than a list, so that tests and benchmarks work out the
 // expected labels of any set of addresses from the same table the resolver
