@@ -209,28 +209,41 @@ private:
     std::vector<std::string> created_;
 };
 
-// Sends count UDP datagrams of size bytes over IPv6 from namespace ns to the
-// peer's port, from source_port.
-bool send_datagrams6(const std::string& ns, int count, std::uint16_t port,
-                     std::uint16_t source_port, std::size_t size = 24) {
-    return in_namespace(ns, [count, port, source_port, size] {
-        const int fd = socket(AF_INET6, SOCK_DGRAM, 0);
+// Sends count UDP datagrams of size bytes from namespace ns to the peer's
+// port, over IPv4 or IPv6 (family), from source_port (0: any).
+bool send_udp(const std::string& ns, int family, int count, std::uint16_t port,
+              std::uint16_t source_port, std::size_t size) {
+    return in_namespace(ns, [=] {
+        const int fd = socket(family, SOCK_DGRAM, 0);
         if (fd < 0) {
             return false;
         }
-        sockaddr_in6 self{};
-        self.sin6_family = AF_INET6;
-        self.sin6_port = htons(source_port);
-        sockaddr_in6 peer{};
-        peer.sin6_family = AF_INET6;
-        peer.sin6_port = htons(port);
-        inet_pton(AF_INET6, address6_b, &peer.sin6_addr);
-        const std::vector<char> payload(size, 's');
-        bool sent = bind(fd, reinterpret_cast<const sockaddr*>(&self), sizeof self) == 0;
+        sockaddr_storage self{};
+        sockaddr_storage peer{};
+        socklen_t length = 0;
+        if (family == AF_INET6) {
+            auto& from = reinterpret_cast<sockaddr_in6&>(self);
+            auto& to = reinterpret_cast<sockaddr_in6&>(peer);
+            from.sin6_family = to.sin6_family = AF_INET6;
+            from.sin6_port = htons(source_port);
+            to.sin6_port = htons(port);
+            inet_pton(AF_INET6, address6_b, &to.sin6_addr);
+            length = sizeof(sockaddr_in6);
+        } else {
+            auto& from = reinterpret_cast<sockaddr_in&>(self);
+            auto& to = reinterpret_cast<sockaddr_in&>(peer);
+            from.sin_family = to.sin_family = AF_INET;
+            from.sin_port = htons(source_port);
+            to.sin_port = htons(port);
+            inet_pton(AF_INET, address_b, &to.sin_addr);
+            length = sizeof(sockaddr_in);
+        }
+        const std::vector<char> payload(size, 't');
+        bool sent = bind(fd, reinterpret_cast<const sockaddr*>(&self), length) == 0;
         for (int i = 0; i < count; ++i) {
             sent = sent && sendto(fd, payload.data(), payload.size(), 0,
                                   reinterpret_cast<const sockaddr*>(&peer),
-                                  sizeof peer) == static_cast<ssize_t>(payload.size());
+                                  length) == static_cast<ssize_t>(payload.size());
         }
         close(fd);
         return sent;
@@ -240,25 +253,7 @@ bool send_datagrams6(const std::string& ns, int count, std::uint16_t port,
 // Sends count UDP datagrams of size bytes from namespace ns to the peer's
 // port.
 bool send_datagrams(const std::string& ns, int count, std::uint16_t port, std::size_t size = 24) {
-    return in_namespace(ns, [count, port, size] {
-        const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-        if (fd < 0) {
-            return false;
-        }
-        sockaddr_in peer{};
-        peer.sin_family = AF_INET;
-        peer.sin_port = htons(port);
-        inet_pton(AF_INET, address_b, &peer.sin_addr);
-        const std::vector<char> payload(size, 't');
-        bool sent = true;
-        for (int i = 0; i < count; ++i) {
-            sent = sent && sendto(fd, payload.data(), payload.size(), 0,
-                                  reinterpret_cast<const sockaddr*>(&peer),
-                                  sizeof peer) == static_cast<ssize_t>(payload.size());
-        }
-        close(fd);
-        return sent;
-    });
+    return send_udp(ns, AF_INET, count, port, 0, size);
 }
 
 std::string read_text(const std::string& path) {
@@ -574,25 +569,8 @@ TEST_F(LiveDeepCapture, AnyDeviceCountsBothFamiliesExactly) {
     background_capture capture(pair_.ns_b, {"--look-through", "--ipv6", "-n", "-S", "a", "-i",
                                             "any", "-f", "udp port 9997"});
     ASSERT_TRUE(capture.wait_until_capturing(hang_bound));
-    ASSERT_TRUE(send_datagrams6(pair_.ns_a, ipv6_count, port, source_port, payload));
-    ASSERT_TRUE(in_namespace(pair_.ns_a, [&] {
-        const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in self{};
-        self.sin_family = AF_INET;
-        self.sin_port = htons(source_port);
-        sockaddr_in peer{};
-        peer.sin_family = AF_INET;
-        peer.sin_port = htons(port);
-        inet_pton(AF_INET, address_b, &peer.sin_addr);
-        const std::vector<char> bytes(payload, 'f');
-        bool sent = fd >= 0 && bind(fd, reinterpret_cast<const sockaddr*>(&self), sizeof self) == 0;
-        for (int i = 0; i < ipv4_count; ++i) {
-            sent = sent && sendto(fd, bytes.data(), bytes.size(), 0,
-                                  reinterpret_cast<const sockaddr*>(&peer), sizeof peer) > 0;
-        }
-        close(fd);
-        return sent;
-    }));
+    ASSERT_TRUE(send_udp(pair_.ns_a, AF_INET6, ipv6_count, port, source_port, payload));
+    ASSERT_TRUE(send_udp(pair_.ns_a, AF_INET, ipv4_count, port, source_port, payload));
     std::this_thread::sleep_for(500ms);
     capture.signal(SIGINT);
     const twtest::run_result run = capture.finish(hang_bound);

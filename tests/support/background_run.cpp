@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 namespace twtest {
 
@@ -33,13 +34,7 @@ background_run::background_run(std::vector<std::string> words)
         dup2(null, 0);
         dup2(out, 1);
         dup2(err, 2);
-        std::vector<char*> argv;
-        for (std::string& word : words) {
-            argv.push_back(word.data());
-        }
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
+        exec_words(std::move(words));
     }
 }
 

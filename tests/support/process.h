@@ -26,6 +26,10 @@ struct run_options {
 run_result run_program(const std::string& program, const std::vector<std::string>& args,
                        const run_options& options = {});
 
+// In a child after fork: replaces it with words[0] run with the words as
+// its arguments; exits 127 when that cannot be done.
+[[noreturn]] void exec_words(std::vector<std::string> words);
+
 // Runs the tallywire binary of this build.
 run_result run_tallywire(const std::vector<std::string>& args, const run_options& options = {});
 

@@ -95,14 +95,8 @@ std::string resolver_namespace::start(int delay_ms) {
         dup2(ready_pipe[1], 1);
         close(ready_pipe[0]);
         close(ready_pipe[1]);
-        std::vector<char*> argv;
-        for (std::string& word : words) {
-            argv.push_back(word.data());
-        }
-        argv.push_back(nullptr);
         // ip netns exec replaces itself with the responder: the pid stays.
-        execv(argv[0], argv.data());
-        _exit(127);
+        twtest::exec_words(std::move(words));
     }
     close(ready_pipe[1]);
     std::string said;

@@ -80,6 +80,8 @@ struct ipv4_case {
     std::uint16_t flags_offset;  // the 16-bit word at header offset 6
 };
 
+void PrintTo(const ipv4_case& c, std::ostream* out) { *out << c.name; }
+
 class Ipv4Header : public testing::TestWithParam<ipv4_case> {};
 
 TEST_P(Ipv4Header, FieldsChecksumAndPortsAtTheHeaderLength) {

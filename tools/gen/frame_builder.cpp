@@ -6,7 +6,6 @@
 #include <stdexcept>
 
 namespace twgen {
-namespace {
 
 void put16(bytes& out, std::uint16_t value) {
     out.push_back(static_cast<std::uint8_t>(value >> 8));
@@ -17,6 +16,8 @@ void put32(bytes& out, std::uint32_t value) {
     put16(out, static_cast<std::uint16_t>(value >> 16));
     put16(out, static_cast<std::uint16_t>(value));
 }
+
+namespace {
 
 void append(bytes& out, std::span<const std::uint8_t> tail) {
     out.insert(out.end(), tail.begin(), tail.end());

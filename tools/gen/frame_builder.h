@@ -30,6 +30,10 @@ inline constexpr std::uint8_t ip_icmp = 1;
 inline constexpr std::uint8_t ip_tcp = 6;
 inline constexpr std::uint8_t ip_udp = 17;
 
+// Appends a number in network byte order.
+void put16(bytes& out, std::uint16_t value);
+void put32(bytes& out, std::uint32_t value);
+
 // Writes a 4-byte IPv4 address in network byte order.
 std::array<std::uint8_t, 4> ipv4_bytes(std::uint32_t address);
 // Parses dotted text such as "10.0.0.1" into a host-order number.

@@ -7,16 +7,6 @@
 namespace twgen {
 namespace {
 
-void put16(bytes& out, std::uint16_t value) {
-    out.push_back(static_cast<std::uint8_t>(value >> 8));
-    out.push_back(static_cast<std::uint8_t>(value));
-}
-
-void put32(bytes& out, std::uint32_t value) {
-    put16(out, static_cast<std::uint16_t>(value >> 16));
-    put16(out, static_cast<std::uint16_t>(value));
-}
-
 constexpr std::uint16_t arphrd_ether = 1;
 constexpr std::uint16_t to_us = 0;
 constexpr std::uint16_t outgoing_packet = 4;
