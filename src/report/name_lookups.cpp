@@ -185,17 +185,17 @@ const char* row_names::name(std::size_t row) const {
 
 row_names look_up_row_names(std::uint32_t kind, std::span<const report_row> rows,
                             std::span<const wide_row> wide_rows) {
-    row_names names;
     const lookup_kind lookup = lookup_for(kind);
     if (lookup == lookup_kind::none || (rows.empty() && wide_rows.empty())) {
-        return names;
+        return row_names{};
     }
     try {
         // Each distinct key once, however many rows show it (both sides
         // under -d).
         std::vector<name_key> keys;
+        std::vector<std::uint32_t> slot_of_row;
         absl::flat_hash_map<name_key, std::uint32_t> slot_of_key;
-        names.slot_of_row_.reserve(rows.size() + wide_rows.size());
+        slot_of_row.reserve(rows.size() + wide_rows.size());
         const auto add = [&](const auto& row) {
             const name_key key = lookup_key(lookup, row);
             const auto [at, added] =
@@ -203,18 +203,17 @@ row_names look_up_row_names(std::uint32_t kind, std::span<const report_row> rows
             if (added) {
                 keys.push_back(key);
             }
-            names.slot_of_row_.push_back(at->second);
+            slot_of_row.push_back(at->second);
         };
         std::for_each(rows.begin(), rows.end(), add);
         std::for_each(wide_rows.begin(), wide_rows.end(), add);
-        names.names_.resize(keys.size());
-        lookup_work work(lookup, keys, names.names_);
+        std::vector<std::optional<std::string>> names(keys.size());
+        lookup_work work(lookup, keys, names);
         run_concurrently(work, keys.size());
-        names.ready_ = true;
+        return row_names(std::move(slot_of_row), std::move(names));
     } catch (const std::bad_alloc&) {
-        names = row_names{};
+        return row_names{};
     }
-    return names;
 }
 
 }  // namespace tallywire

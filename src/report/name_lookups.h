@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "stats/stat_tables.h"
@@ -20,6 +21,11 @@ inline constexpr std::size_t max_lookups_in_flight = 32;
 
 class row_names {
 public:
+    row_names() = default;
+    // Names ready: the name of row r is names[slot_of_row[r]].
+    row_names(std::vector<std::uint32_t> slot_of_row, std::vector<std::optional<std::string>> names)
+        : ready_(true), slot_of_row_(std::move(slot_of_row)), names_(std::move(names)) {}
+
     // False when nothing was looked up ahead: the kind needs no names, or
     // there was no memory to hold them. The labels then look up their own.
     bool ready() const { return ready_; }
@@ -29,9 +35,6 @@ public:
     const char* name(std::size_t row) const;
 
 private:
-    friend row_names look_up_row_names(std::uint32_t kind, std::span<const report_row> rows,
-                                       std::span<const wide_row> wide_rows);
-
     bool ready_ = false;
     std::vector<std::uint32_t> slot_of_row_;          // index into names_
     std::vector<std::optional<std::string>> names_;  // one per distinct key
