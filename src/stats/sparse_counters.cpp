@@ -62,20 +62,16 @@ const table_counters* sparse_counters::find(std::uint64_t key) {
 }
 
 int sparse_counters::add(std::uint64_t key, std::uint32_t length) {
-    if (mode_ == sparse_mode::logging) {
-        return log_count(key, length);
-    }
-    return add_unlogged(key, length);
-}
-
-int sparse_counters::add_unlogged(std::uint64_t key, std::uint32_t length) {
-    reopen();
-    if (mode_ == sparse_mode::logging) {
-        return log_count(key, length);
-    }
-    if (mode_ == sparse_mode::broken) {
-        errno = ENOMEM;
-        return -1;
+    switch (mode_) {
+    case sparse_mode::logging: return log_count(key, length);
+    case sparse_mode::hashed: break;
+    case sparse_mode::sorted:
+        reopen();
+        if (mode_ == sparse_mode::logging) {
+            return log_count(key, length);
+        }
+        break;
+    case sparse_mode::broken: errno = ENOMEM; return -1;
     }
     if (table_counters* counters = locate(key)) {
         counters->bytes += length;

@@ -108,7 +108,6 @@ private:
             mode_ = sparse_mode::logging;
         }
     }
-    int add_unlogged(std::uint64_t key, std::uint32_t length);
     table_counters* locate(std::uint64_t key) const;
     int insert(std::uint64_t key, const table_counters& counters);
     int insert_in_order(std::uint64_t key, const table_counters& counters);
