@@ -1,5 +1,6 @@
 #include "report/escaped_text.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -62,6 +63,27 @@ void for_each_character(std::string& out, std::string_view text, ascii_type put_
     }
 }
 
+// Bytes a format writes as they are: printable ASCII but for the ones it
+// quotes or escapes. A text of these alone, as nearly every label is, is
+// copied whole.
+constexpr std::array<bool, 256> plain_bytes(std::string_view special) {
+    std::array<bool, 256> plain{};
+    for (int byte = 0x20; byte < 0x7f; ++byte) {
+        plain[static_cast<std::size_t>(byte)] = special.find(static_cast<char>(byte)) == std::string_view::npos;
+    }
+    return plain;
+}
+constexpr std::array<bool, 256> json_plain = plain_bytes("\"\\");
+constexpr std::array<bool, 256> csv_plain = plain_bytes(",\"");
+
+bool all_plain(std::string_view text, const std::array<bool, 256>& plain) {
+    bool every = true;
+    for (const char byte : text) {
+        every &= plain[static_cast<std::uint8_t>(byte)];
+    }
+    return every;
+}
+
 bool needs_csv_quotes(std::string_view text) {
     return text.find_first_of(",\"\r\n") != std::string_view::npos;
 }
@@ -71,6 +93,11 @@ bool needs_csv_quotes(std::string_view text) {
 void append_json_string(std::string& out, std::string_view text) {
     static constexpr char hex[] = "0123456789abcdef";
     out.push_back('"');
+    if (all_plain(text, json_plain)) {
+        out.append(text);
+        out.push_back('"');
+        return;
+    }
     for_each_character(out, text, [&](char ascii) {
         switch (ascii) {
         case '"': out.append("\\\""); return;
@@ -93,6 +120,10 @@ void append_json_string(std::string& out, std::string_view text) {
 }
 
 void append_csv_field(std::string& out, std::string_view text) {
+    if (all_plain(text, csv_plain)) {
+        out.append(text);
+        return;
+    }
     const bool quoted = needs_csv_quotes(text);
     if (quoted) {
         out.push_back('"');

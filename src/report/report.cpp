@@ -93,7 +93,9 @@ public:
     std::uint32_t kind(std::size_t table) const override { return tables_[table].kind; }
     std::size_t entries(std::size_t table) override { return tables_[table].sums->size(); }
     void take(std::size_t table, table_rows& rows, std::vector<wide_row>& wide_rows) override {
-        rows = tables_[table].sums->take_rows();
+        // Without memory for the rows the block shows its heading alone,
+        // as for a counted table that cannot hand its rows over.
+        rows = tables_[table].sums->take_rows().value_or(table_rows{});
         wide_rows = tables_[table].sums->take_wide_rows();
     }
 
