@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 
 #include "report/json_document.h"
@@ -152,6 +153,27 @@ std::string quoted(std::string_view text) {
     return shown + (text.size() > longest ? "...\"" : "\"");
 }
 
+// A key as the document wrote it, for a message.
+std::string key_text(std::uint32_t kind, const std::variant<table_key, wide_key>& key) {
+    if (kind == stat_total) {
+        return "null";
+    }
+    std::array<char, 64> text{};
+    report_row narrow;
+    wide_row wide;
+    labelled_row row{kind, {}, {}, nullptr, nullptr};
+    if (const auto* as_wide = std::get_if<wide_key>(&key)) {
+        wide.key = *as_wide;
+        row.wide = &wide;
+    } else {
+        narrow.key = std::get<table_key>(key);
+        row.row = &narrow;
+    }
+    const row_key_field field = row_key(row, text);
+    return field.shape == row_key_field::form::number ? std::to_string(field.number)
+                                                      : quoted(field.text);
+}
+
 // Where in a document the reader stands.
 enum class place { outside, document, settings, kinds, drops, totals, tables, table, rows, row, done };
 
@@ -186,7 +208,7 @@ public:
             table_ = table_state{};
             return enter(place::table);
         case place::rows:
-            row_ = row_state{};
+            row_.clear();
             return enter(place::row);
         default: break;
         }
@@ -235,7 +257,7 @@ public:
         case place::tables: return leave(place::document);
         case place::rows:
             table_.rows_read = true;
-            return leave(place::table);
+            return add_pending() && leave(place::table);
         default: return refuse("malformed document");
         }
     }
@@ -275,7 +297,7 @@ public:
             if (member_ == doc::key) {
                 row_.key = key_from_text(table_.kind, value);
                 row_.key_given = true;
-                row_.key_text = quoted(value);
+                row_.key_text.assign("\"").append(value.substr(0, 60)).append("\"");
                 return true;
             }
             if (member_ == doc::label) {
@@ -427,6 +449,21 @@ private:
         std::optional<std::int8_t> direction;
         std::optional<std::uint64_t> packets;
         std::optional<std::uint64_t> bytes;
+
+        // As a fresh row_state, but the key text keeps its buffer.
+        void clear() {
+            key.reset();
+            key_given = false;
+            key_text.clear();
+            direction.reset();
+            packets.reset();
+            bytes.reset();
+        }
+    };
+    // A row checked and waiting to be added with the rows after it.
+    struct pending_row {
+        std::variant<table_key, wide_key> key;
+        table_counters counters;
     };
 
     bool refuse(std::string reason) {
@@ -552,25 +589,49 @@ private:
         if (*row_.packets == 0) {
             return refuse(std::string(kind_name) + " key " + row_.key_text + " of no packets");
         }
-        const table_counters counters{*row_.bytes, *row_.packets};
+        std::variant<table_key, wide_key> key = *row_.key;
         const std::int8_t direction = row_.direction.value_or(0);
+        std::visit([&](auto& either) { either.direction = direction; }, key);
         summed_rows& sums = *table_sums();
-        const summed_rows::outcome added = std::visit(
-            [&](auto key) {
-                key.direction = direction;
-                return sums.add(key, counters, part_);
-            },
-            *row_.key);
+        std::visit([&](const auto& either) { sums.prefetch(either); }, key);
+        pending_[pending_count_++] = pending_row{key, table_counters{*row_.bytes, *row_.packets}};
+        return (pending_count_ < pending_.size() || add_pending()) && leave(place::rows);
+    }
+
+    // Adds the pending rows of the table in order. A merge of millions of
+    // keys waits on memory: each row's slot is prefetched when the row is
+    // read, and the adds come once a batch of them is on its way.
+    bool add_pending() {
+        const std::size_t count = std::exchange(pending_count_, 0);
+        if (count == 0) {
+            return true;
+        }
+        summed_rows& sums = *table_sums();
+        for (std::size_t next = 0; next < count; ++next) {
+            const pending_row& row = pending_[next];
+            const summed_rows::outcome added = std::visit(
+                [&](const auto& key) { return sums.add(key, row.counters, part_); }, row.key);
+            if (added != summed_rows::outcome::added) {
+                return refuse_row(row.key, added);
+            }
+        }
+        return true;
+    }
+
+    bool refuse_row(const std::variant<table_key, wide_key>& key, summed_rows::outcome added) {
+        const std::string described = std::string(stat_kind_name(table_.kind)) + " key " +
+                                      key_text(table_.kind, key);
+        const std::int8_t direction = std::visit([](const auto& either) { return either.direction; }, key);
+        const bool sides_apart = stated_.direction_split && two_sided(table_.kind);
         switch (added) {
-        case summed_rows::outcome::added: return leave(place::rows);
+        case summed_rows::outcome::added: break;
         case summed_rows::outcome::repeated:
-            return refuse(std::string(kind_name) + " key " + row_.key_text +
+            return refuse(described +
                           (sides_apart ? " (" + std::string(doc::direction_names[direction]) + ")"
                                        : std::string()) +
                           " stands twice");
         case summed_rows::outcome::past_limit:
-            return refuse("the sum of " + std::string(kind_name) + " key " + row_.key_text +
-                          " passes 2^64 - 1");
+            return refuse("the sum of " + described + " passes 2^64 - 1");
         case summed_rows::outcome::no_memory: break;
         }
         return refuse(std::string("no memory for the sums: ") + std::strerror(ENOMEM));
@@ -602,6 +663,8 @@ private:
     std::uint32_t tables_read_ = 0;
     table_state table_;
     row_state row_;
+    std::array<pending_row, 16> pending_{};
+    std::size_t pending_count_ = 0;
 };
 
 void say(std::uint32_t part, const std::string& reason) {

@@ -6,10 +6,6 @@ namespace tallywire {
 
 namespace {
 
-std::uint64_t pack(const table_key& key) {
-    return std::uint64_t{key.value} | std::uint64_t{static_cast<std::uint8_t>(key.direction)} << 32;
-}
-
 table_key unpack(std::uint64_t packed) {
     return table_key{static_cast<std::uint32_t>(packed), static_cast<std::int8_t>(packed >> 32)};
 }

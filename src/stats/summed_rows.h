@@ -27,6 +27,10 @@ public:
     outcome add(const table_key& key, const table_counters& counters, std::uint32_t part);
     outcome add(const wide_key& key, const table_counters& counters, std::uint32_t part);
 
+    // Starts fetching the slot of key into the cache, ahead of its add.
+    void prefetch(const table_key& key) const { narrow_.prefetch(pack(key)); }
+    void prefetch(const wide_key& key) const { wide_.prefetch(key); }
+
     std::size_t size() const { return narrow_.size() + wide_.size(); }
 
     // The sums as report rows, in no particular order; the sums are left
@@ -35,6 +39,11 @@ public:
     std::vector<wide_row> take_wide_rows();
 
 private:
+    static std::uint64_t pack(const table_key& key) {
+        return std::uint64_t{key.value} |
+               std::uint64_t{static_cast<std::uint8_t>(key.direction)} << 32;
+    }
+
     // The counters lie in the hash map's own slots, so that adding to a
     // key touches one place in memory: merging millions of rows waits on
     // memory, not on arithmetic.
