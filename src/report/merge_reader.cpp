@@ -1,8 +1,5 @@
 #include "report/merge_reader.h"
 
-#include <rapidjson/error/en.h>
-#include <rapidjson/reader.h>
-
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -12,6 +9,7 @@
 #include <variant>
 
 #include "report/json_document.h"
+#include "report/json_reader.h"
 #include "report/row_adder.h"
 #include "report/row_keys.h"
 #include "settings.h"
