@@ -6,7 +6,6 @@
 
 #include <arpa/inet.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -17,6 +16,7 @@
 #include "settings.h"
 #include "stats/stat_kinds.h"
 #include "stats/table_records.h"
+#include "stats/wide_store.h"
 
 namespace tallywire {
 
@@ -212,24 +212,50 @@ inline std::uint32_t network_value(const packet_record& packet, bool source_side
     return address >> 8;
 }
 
-// The IPv6 address of one side, or its /64 prefix for the Network kind;
-// only when both addresses were captured. The unspecified address has no
-// key, as 0.0.0.0 has none.
-inline std::optional<wide_key> ipv6_key(std::uint32_t kind, const packet_record& packet,
-                                        bool source_side) {
+// Both addresses of an IPv6 packet, each as the words of a wide key; only
+// when both were captured. The unspecified address has no key, as 0.0.0.0
+// has none.
+struct ipv6_sides {
+    wide_words source;
+    wide_words destination;
+    bool has_source = false;
+    bool has_destination = false;
+};
+
+inline ipv6_sides ipv6_addresses(const packet_record& packet) {
+    ipv6_sides sides;
     const auto addresses = read_bytes<32>(packet.captured(), ipv6_addresses_field);
     if (!addresses) {
+        return sides;
+    }
+    const std::uint8_t* bytes = addresses->data();
+    std::memcpy(&sides.source.first, bytes, 8);
+    std::memcpy(&sides.source.second, bytes + 8, 8);
+    std::memcpy(&sides.destination.first, bytes + 16, 8);
+    std::memcpy(&sides.destination.second, bytes + 24, 8);
+    sides.has_source = (sides.source.first | sides.source.second) != 0;
+    sides.has_destination = (sides.destination.first | sides.destination.second) != 0;
+    return sides;
+}
+
+// The key of an address for the Host kind, or its /64 prefix for the
+// Network kind.
+inline wide_words ipv6_kind_key(std::uint32_t kind, const wide_words& address) {
+    return kind == stat_network ? wide_words{address.first, 0} : address;
+}
+
+// The key of one side of an IPv6 packet, for the Host or Network kind.
+inline std::optional<wide_key> ipv6_key(std::uint32_t kind, const packet_record& packet,
+                                        bool source_side) {
+    const ipv6_sides sides = ipv6_addresses(packet);
+    if (!(source_side ? sides.has_source : sides.has_destination)) {
         return std::nullopt;
     }
+    const wide_words words =
+        ipv6_kind_key(kind, source_side ? sides.source : sides.destination);
     wide_key key;
-    const auto address = addresses->subspan(source_side ? 0 : 16, 16);
-    std::copy(address.begin(), address.end(), key.bytes.begin());
-    if (key.bytes == decltype(key.bytes){}) {
-        return std::nullopt;
-    }
-    if (kind == stat_network) {
-        std::fill(key.bytes.begin() + 8, key.bytes.end(), std::uint8_t{0});
-    }
+    std::memcpy(key.bytes.data(), &words.first, 8);
+    std::memcpy(key.bytes.data() + 8, &words.second, 8);
     return key;
 }
 
