@@ -52,8 +52,10 @@ void count_wide_two_sided(stat_table& table, const key_rules::ipv6_sides& sides,
 }
 
 // Starts loading the wide entries the packet will count into, so that
-// their cache misses overlap the counting of the other tables.
-void prefetch_wide(const key_rules::ipv6_sides& sides) {
+// their cache misses overlap the counting of the other tables. Inlined, as
+// every function whose only effect is a prefetch must be (see
+// wide_store::prefetch).
+[[gnu::always_inline]] inline void prefetch_wide(const key_rules::ipv6_sides& sides) {
     const int destination_direction = current_settings.direction_split ? 1 : 0;
     for (const stat_table& table : stat_tables) {
         if (table.wide) {

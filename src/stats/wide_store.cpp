@@ -44,7 +44,7 @@ table_counters* wide_store::side::insert(std::size_t at, wide_words key) noexcep
         if (!grow()) {
             return nullptr;
         }
-        at = home(key, mask_);
+        at = home(key, shift_);
         while (slots_[at].key.first != 0 || slots_[at].key.second != 0) {
             at = (at + 1) & mask_;
         }
@@ -62,13 +62,14 @@ bool wide_store::side::grow() noexcept {
         return false;
     }
     const std::size_t mask = slots - 1;
+    const auto shift = static_cast<unsigned>(64 - std::countr_zero(slots));
     if (slots_ != no_slots) {
         for (std::size_t i = 0; i <= mask_; ++i) {
             const slot& moved = slots_[i];
             if ((moved.key.first | moved.key.second) == 0) {
                 continue;
             }
-            std::size_t at = home(moved.key, mask);
+            std::size_t at = home(moved.key, shift);
             while (grown[at].key.first != 0 || grown[at].key.second != 0) {
                 at = (at + 1) & mask;
             }
@@ -78,6 +79,7 @@ bool wide_store::side::grow() noexcept {
     pages_ = std::move(grown);
     slots_ = &pages_[0];
     mask_ = mask;
+    shift_ = shift;
     return true;
 }
 
@@ -104,7 +106,8 @@ void wide_store::side::take_rows(std::vector<wide_row>& rows, int direction) {
     }
     pages_ = page_array<slot>{};
     slots_ = no_slots;
-    mask_ = 0;
+    mask_ = 1;
+    shift_ = 63;
     held_ = 0;
     zero_counters_ = table_counters{};
     zero_held_ = false;

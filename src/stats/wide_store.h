@@ -55,8 +55,10 @@ public:
         return sides_[direction != 0].counters_of(key);
     }
 
-    // Starts loading the slot where a lookup of key begins.
-    void prefetch(wide_words key, int direction) const noexcept {
+    // Starts loading the slot where a lookup of key begins. Always inlined:
+    // to the compiler a function whose only effect is a prefetch has no
+    // effect at all, and drops the call.
+    [[gnu::always_inline]] void prefetch(wide_words key, int direction) const noexcept {
         sides_[direction != 0].prefetch(key);
     }
 
@@ -65,20 +67,15 @@ public:
     // Every entry as a row, in key order; the store is left empty.
     std::vector<wide_row> take_rows();
 
-    // Where a key's lookup begins in a table of mask + 1 slots.
-    static std::size_t home(wide_words key, std::size_t mask) {
-        // The words are spread over all 64 bits through the high half of a
-        // 128-bit product as well as the low: addresses of one network
-        // differ only in their last bytes, networks in the top bytes of
-        // the first word, and a plain multiply carries differences only
-        // upwards, away from the low bits the mask keeps.
-        __extension__ using product = unsigned __int128;
-        const auto fold = [](std::uint64_t value, std::uint64_t factor) {
-            const product wide = product{value} * factor;
-            return static_cast<std::uint64_t>(wide >> 64) ^ static_cast<std::uint64_t>(wide);
-        };
-        const std::uint64_t mixed = fold(key.first ^ 0x243f6a8885a308d3u, 0x9e3779b97f4a7c15u);
-        return static_cast<std::size_t>(fold(mixed ^ key.second, 0xd6e8feb86659fd93u)) & mask;
+    // Where a key's lookup begins in a table of 2^(64 - shift) slots: the
+    // top bits of a product, which every bit of the key reaches. Addresses
+    // of one network differ only in their last bytes, networks only in the
+    // top bytes of their first word; the shift in between brings the first
+    // word's differences down to where the second multiply spreads them.
+    static std::size_t home(wide_words key, unsigned shift) {
+        std::uint64_t mixed = key.first * 0x9e3779b97f4a7c15u;
+        mixed = ((mixed ^ mixed >> 32) ^ key.second) * 0xd6e8feb86659fd93u;
+        return static_cast<std::size_t>(mixed >> shift);
     }
 
 private:
@@ -98,7 +95,7 @@ private:
             if ((key.first | key.second) == 0) [[unlikely]] {
                 return zero_entry();
             }
-            for (std::size_t at = home(key, mask_);; at = (at + 1) & mask_) {
+            for (std::size_t at = home(key, shift_);; at = (at + 1) & mask_) {
                 slot& here = slots_[at];
                 if (here.key == key) {
                     return &here.counters;
@@ -109,8 +106,8 @@ private:
             }
         }
 
-        void prefetch(wide_words key) const noexcept {
-            __builtin_prefetch(&slots_[home(key, mask_)], 1);
+        [[gnu::always_inline]] void prefetch(wide_words key) const noexcept {
+            __builtin_prefetch(&slots_[home(key, shift_)], 1);
         }
 
         std::size_t size() const { return held_ + (zero_held_ ? 1 : 0); }
@@ -128,12 +125,13 @@ private:
         table_counters* insert(std::size_t at, wide_words key) noexcept;
         bool grow() noexcept;
 
-        // An empty table probes the one slot below, which never takes an
+        // An empty table probes the two slots below, which never take an
         // entry: the first insert grows the table first.
-        static inline slot no_slots[1]{};
+        static inline slot no_slots[2]{};
 
         slot* slots_ = no_slots;
-        std::size_t mask_ = 0;
+        std::size_t mask_ = 1;
+        unsigned shift_ = 63;
         std::size_t held_ = 0;
         page_array<slot> pages_;
         table_counters zero_counters_;
