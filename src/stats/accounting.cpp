@@ -75,18 +75,19 @@ void count_wide_two_sided(stat_table& table, const key_rules::ipv6_sides& sides,
 void account_packet(const packet_record& packet) {
     const std::uint32_t length = packet.counted_length;
     ipv6_chain_cache chain;
-    key_rules::ipv6_sides wide_sides;
     if (current_settings.ipv6 && is_ipv6(packet)) {
-        wide_sides = key_rules::ipv6_addresses(packet);
-        prefetch_wide(wide_sides);
+        prefetch_wide(key_rules::ipv6_addresses(packet));
     }
     for (stat_table& table : stat_tables) {
         const std::uint32_t kind = table.kind;
         const std::uint32_t source = extract_key(kind, packet, true, chain);
         if (two_sided(kind)) {
             count_two_sided(table, source, extract_key(kind, packet, false, chain), length);
-            if (table.wide) [[unlikely]] {
-                count_wide_two_sided(table, wide_sides, length);
+            // Only IPv6 packets have wide keys, and only with --ipv6 are there
+            // wide stores; their addresses are read again here, which costs
+            // less than keeping them for every packet.
+            if (table.wide && is_ipv6(packet)) [[unlikely]] {
+                count_wide_two_sided(table, key_rules::ipv6_addresses(packet), length);
             }
         } else {
             count_one_sided(table, source, length);
