@@ -123,6 +123,22 @@ TEST(WideStore, TheZeroKeyIsCountedInEachDirectionAndSortsFirst) {
     EXPECT_TRUE(rows[2].key == after);
 }
 
+// The entry of a key as counts leave it, and a new key's entry made empty:
+// what adding whole counters builds on.
+TEST(WideStore, CountersOfAKeyAreTheEntryThatCountsAddTo) {
+    wide_store store;
+    const wide_words key{0x00b80d0120, 0x0100000000000000};
+    ASSERT_EQ(store.count(key, 1, 40), 0);
+    table_counters* counted = store.counters_of(key, 1);
+    ASSERT_NE(counted, nullptr);
+    EXPECT_EQ(counted->bytes, 40u);
+    EXPECT_EQ(counted->packets, 1u);
+    table_counters* fresh = store.counters_of(key, 0);
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_EQ(fresh->packets, 0u);
+    EXPECT_EQ(store.size(), 2u);
+}
+
 using WideAccounting = stats_test;
 
 twgen::ipv6_address address(std::uint8_t first, std::uint8_t last) {
