@@ -80,9 +80,9 @@ void account_packet(const packet_record& packet) {
     }
     for (stat_table& table : stat_tables) {
         const std::uint32_t kind = table.kind;
-        const std::uint32_t source = extract_key(kind, packet, true, chain);
         if (two_sided(kind)) {
-            count_two_sided(table, source, extract_key(kind, packet, false, chain), length);
+            const side_keys keys = extract_side_keys(kind, packet, chain);
+            count_two_sided(table, keys.source, keys.destination, length);
             // Only IPv6 packets have wide keys, and only with --ipv6 are there
             // wide stores; their addresses are read again here, which costs
             // less than keeping them for every packet.
@@ -90,7 +90,7 @@ void account_packet(const packet_record& packet) {
                 count_wide_two_sided(table, key_rules::ipv6_addresses(packet), length);
             }
         } else {
-            count_one_sided(table, source, length);
+            count_one_sided(table, extract_key(kind, packet, true, chain), length);
         }
     }
 }

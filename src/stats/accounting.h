@@ -33,6 +33,23 @@ namespace tallywire {
     }
 }
 
+// The keys of both sides for a two-sided kind: the ports of a packet are
+// read once for both.
+struct side_keys {
+    std::uint32_t source = 0;
+    std::uint32_t destination = 0;
+};
+
+[[gnu::always_inline]] inline side_keys extract_side_keys(std::uint32_t kind,
+                                                          const packet_record& packet,
+                                                          ipv6_chain_cache& chain) {
+    if (kind == stat_port) {
+        const key_rules::port_pair ports = key_rules::port_values(packet, chain);
+        return {ports.source, ports.destination};
+    }
+    return {extract_key(kind, packet, true, chain), extract_key(kind, packet, false, chain)};
+}
+
 inline std::uint32_t extract_key(std::uint32_t kind, const packet_record& packet,
                                  bool source_side) {
     ipv6_chain_cache chain;

@@ -132,55 +132,63 @@ inline std::uint32_t within_port_limit(std::uint32_t port) {
     return port;
 }
 
-// The TCP or UDP port of one side of an IPv6 packet whose chain was
-// followed to its end, that is no fragment after the first, and whose four
-// port bytes were captured.
-inline std::uint32_t ipv6_port_value(const packet_record& packet, bool source_side,
-                                     ipv6_chain_cache& cache) {
+// The TCP or UDP ports of a packet, source and destination; each 0 when
+// absent or at or above the port limit.
+struct port_pair {
+    std::uint32_t source = 0;
+    std::uint32_t destination = 0;
+};
+
+// Both ports of the four bytes where a TCP or UDP header begins.
+inline port_pair ports_within_limit(std::uint32_t ports) {
+    return {within_port_limit(ports >> 16), within_port_limit(ports & 0xffffu)};
+}
+
+// The ports of an IPv6 packet whose chain was followed to its end, that is
+// no fragment after the first, and whose four port bytes were captured.
+inline port_pair ipv6_port_values(const packet_record& packet, ipv6_chain_cache& cache) {
     const byte_span header = packet.captured();
     const ipv6_chain& chain = cache.of(packet);
     if (!chain.complete || chain.later_fragment ||
         (*chain.protocol != protocol_tcp && *chain.protocol != protocol_udp)) {
-        return 0;
+        return {};
     }
     const auto ports = read_big_endian32(header, chain.transport);
-    if (!ports) {
-        return 0;
-    }
-    return within_port_limit(source_side ? *ports >> 16 : *ports & 0xffffu);
+    return ports ? ports_within_limit(*ports) : port_pair{};
 }
 
-// The TCP or UDP port of one side, read where the header length puts the
-// transport header, and only when both ports were captured. A fragment
-// after the first carries no transport header, and neither does a header
-// too short to be IPv4's.
-inline std::uint32_t port_value(const packet_record& packet, bool source_side,
-                                ipv6_chain_cache& chain) {
+// The TCP or UDP ports, read where the header length puts the transport
+// header, and only when both were captured. A fragment after the first
+// carries no transport header, and neither does a header too short to be
+// IPv4's. Both sides in one reading: the Port table counts both.
+inline port_pair port_values(const packet_record& packet, ipv6_chain_cache& chain) {
     if (!is_ipv4(packet)) {
-        return current_settings.ipv6 && is_ipv6(packet)
-                   ? ipv6_port_value(packet, source_side, chain)
-                   : 0;
+        return current_settings.ipv6 && is_ipv6(packet) ? ipv6_port_values(packet, chain)
+                                                        : port_pair{};
     }
     const byte_span header = packet.captured();
     const auto fixed = read_bytes<ipv4_protocol_field + 1>(header, 0);
     if (!fixed) {
-        return 0;
+        return {};
     }
     const std::uint8_t protocol = (*fixed)[ipv4_protocol_field];
     if (protocol != protocol_tcp && protocol != protocol_udp) {
-        return 0;
+        return {};
     }
     const std::size_t header_words = (*fixed)[0] & 0x0fu;
     const bool later_fragment =
         (big_endian16(fixed->subspan<ipv4_fragment_field, 2>()) & 0x1fffu) != 0;
     if (header_words < 5 || later_fragment) {
-        return 0;
+        return {};
     }
     const auto ports = read_big_endian32(header, header_words * 4);
-    if (!ports) {
-        return 0;
-    }
-    return within_port_limit(source_side ? *ports >> 16 : *ports & 0xffffu);
+    return ports ? ports_within_limit(*ports) : port_pair{};
+}
+
+inline std::uint32_t port_value(const packet_record& packet, bool source_side,
+                                ipv6_chain_cache& chain) {
+    const port_pair ports = port_values(packet, chain);
+    return source_side ? ports.source : ports.destination;
 }
 
 // The address exactly as it lies in the header, read as one number; only
