@@ -81,7 +81,7 @@ void account_packet(const packet_record& packet) {
     for (stat_table& table : stat_tables) {
         const std::uint32_t kind = table.kind;
         if (two_sided(kind)) {
-            const side_keys keys = extract_side_keys(kind, packet, chain);
+            const key_rules::side_values keys = extract_side_keys(kind, packet, chain);
             count_two_sided(table, keys.source, keys.destination, length);
             // Only IPv6 packets have wide keys, and only with --ipv6 are there
             // wide stores; their addresses are read again here, which costs

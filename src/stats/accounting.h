@@ -33,21 +33,15 @@ namespace tallywire {
     }
 }
 
-// The keys of both sides for a two-sided kind: the ports of a packet are
-// read once for both.
-struct side_keys {
-    std::uint32_t source = 0;
-    std::uint32_t destination = 0;
-};
-
-[[gnu::always_inline]] inline side_keys extract_side_keys(std::uint32_t kind,
-                                                          const packet_record& packet,
-                                                          ipv6_chain_cache& chain) {
-    if (kind == stat_port) {
-        const key_rules::port_pair ports = key_rules::port_values(packet, chain);
-        return {ports.source, ports.destination};
+// The keys of both sides for a two-sided kind, read once for both.
+[[gnu::always_inline]] inline key_rules::side_values extract_side_keys(
+    std::uint32_t kind, const packet_record& packet, ipv6_chain_cache& chain) {
+    switch (kind) {
+    case stat_port: return key_rules::port_values(packet, chain);
+    case stat_host: return key_rules::host_values(packet);
+    case stat_network: return key_rules::network_values(packet);
+    default: return {};
     }
-    return {extract_key(kind, packet, true, chain), extract_key(kind, packet, false, chain)};
 }
 
 inline std::uint32_t extract_key(std::uint32_t kind, const packet_record& packet,

@@ -132,21 +132,21 @@ inline std::uint32_t within_port_limit(std::uint32_t port) {
     return port;
 }
 
-// The TCP or UDP ports of a packet, source and destination; each 0 when
-// absent or at or above the port limit.
-struct port_pair {
+// The keys of a packet's two sides for a two-sided kind: its ports, hosts
+// or networks, each read once for both sides.
+struct side_values {
     std::uint32_t source = 0;
     std::uint32_t destination = 0;
 };
 
 // Both ports of the four bytes where a TCP or UDP header begins.
-inline port_pair ports_within_limit(std::uint32_t ports) {
+inline side_values ports_within_limit(std::uint32_t ports) {
     return {within_port_limit(ports >> 16), within_port_limit(ports & 0xffffu)};
 }
 
 // The ports of an IPv6 packet whose chain was followed to its end, that is
 // no fragment after the first, and whose four port bytes were captured.
-inline port_pair ipv6_port_values(const packet_record& packet, ipv6_chain_cache& cache) {
+inline side_values ipv6_port_values(const packet_record& packet, ipv6_chain_cache& cache) {
     const byte_span header = packet.captured();
     const ipv6_chain& chain = cache.of(packet);
     if (!chain.complete || chain.later_fragment ||
@@ -154,17 +154,17 @@ inline port_pair ipv6_port_values(const packet_record& packet, ipv6_chain_cache&
         return {};
     }
     const auto ports = read_big_endian32(header, chain.transport);
-    return ports ? ports_within_limit(*ports) : port_pair{};
+    return ports ? ports_within_limit(*ports) : side_values{};
 }
 
 // The TCP or UDP ports, read where the header length puts the transport
 // header, and only when both were captured. A fragment after the first
 // carries no transport header, and neither does a header too short to be
 // IPv4's. Both sides in one reading: the Port table counts both.
-inline port_pair port_values(const packet_record& packet, ipv6_chain_cache& chain) {
+inline side_values port_values(const packet_record& packet, ipv6_chain_cache& chain) {
     if (!is_ipv4(packet)) {
         return current_settings.ipv6 && is_ipv6(packet) ? ipv6_port_values(packet, chain)
-                                                        : port_pair{};
+                                                        : side_values{};
     }
     const byte_span header = packet.captured();
     const auto fixed = read_bytes<ipv4_protocol_field + 1>(header, 0);
@@ -182,35 +182,41 @@ inline port_pair port_values(const packet_record& packet, ipv6_chain_cache& chai
         return {};
     }
     const auto ports = read_big_endian32(header, header_words * 4);
-    return ports ? ports_within_limit(*ports) : port_pair{};
+    return ports ? ports_within_limit(*ports) : side_values{};
 }
 
 inline std::uint32_t port_value(const packet_record& packet, bool source_side,
                                 ipv6_chain_cache& chain) {
-    const port_pair ports = port_values(packet, chain);
+    const side_values ports = port_values(packet, chain);
     return source_side ? ports.source : ports.destination;
 }
 
-// The address exactly as it lies in the header, read as one number; only
-// when both addresses were captured.
-inline std::uint32_t host_value(const packet_record& packet, bool source_side) {
+// The addresses exactly as they lie in the header, each read as one
+// number; only when both were captured.
+inline side_values host_values(const packet_record& packet) {
     if (!is_ipv4(packet)) {
-        return 0;
+        return {};
     }
     const auto addresses = read_bytes<8>(packet.captured(), ipv4_addresses_field);
     if (!addresses) {
-        return 0;
+        return {};
     }
-    std::uint32_t address;
-    std::memcpy(&address, addresses->data() + (source_side ? 0 : 4), sizeof address);
-    return address;
+    side_values values;
+    std::memcpy(&values.source, addresses->data(), sizeof values.source);
+    std::memcpy(&values.destination, addresses->data() + 4, sizeof values.destination);
+    return values;
 }
 
-// The classful network of an address, as inet_netof gives it: one, two or
-// three leading bytes by the address class. A missing address is 0, and so
-// is its network.
-inline std::uint32_t network_value(const packet_record& packet, bool source_side) {
-    const std::uint32_t address = ntohl(host_value(packet, source_side));
+inline std::uint32_t host_value(const packet_record& packet, bool source_side) {
+    const side_values values = host_values(packet);
+    return source_side ? values.source : values.destination;
+}
+
+// The classful network of an address as it lies in the header, as
+// inet_netof gives it: one, two or three leading bytes by the address
+// class. A missing address is 0, and so is its network.
+inline std::uint32_t network_of(std::uint32_t host) {
+    const std::uint32_t address = ntohl(host);
     if ((address & 0x80000000u) == 0) {
         return address >> 24;
     }
@@ -218,6 +224,15 @@ inline std::uint32_t network_value(const packet_record& packet, bool source_side
         return address >> 16;
     }
     return address >> 8;
+}
+
+inline side_values network_values(const packet_record& packet) {
+    const side_values hosts = host_values(packet);
+    return {network_of(hosts.source), network_of(hosts.destination)};
+}
+
+inline std::uint32_t network_value(const packet_record& packet, bool source_side) {
+    return network_of(host_value(packet, source_side));
 }
 
 // Both addresses of an IPv6 packet, each as the words of a wide key; only
