@@ -16,8 +16,9 @@ namespace tallywire {
 
 // The key value of one kind for one side of a packet; 0 when the packet has
 // no key of that kind on that side, and for any other kind. Inline: the
-// per-frame accounting derives every key through it, with one chain cache
-// per packet so that an IPv6 chain is followed once.
+// per-frame accounting derives the one-sided keys through it (and the
+// two-sided ones through extract_side_keys), with one chain cache per
+// packet so that an IPv6 chain is followed once.
 [[gnu::always_inline]] inline std::uint32_t extract_key(std::uint32_t kind,
                                                         const packet_record& packet,
                                                         bool source_side,
