@@ -28,22 +28,46 @@ void count_two_sided(stat_table& table, std::uint32_t source, std::uint32_t dest
     }
 }
 
-// As count_two_sided, for the wide keys of an IPv6 packet.
-void count_wide_two_sided(stat_table& table, const std::optional<wide_key>& source,
-                          std::optional<wide_key> destination, std::uint32_t length) {
+// count_into for the words of a wide key.
+[[gnu::always_inline]] inline void count_wide(stat_table& table, const wide_words& key,
+                                              int direction, std::uint32_t length) {
+    if (table.wide->count(key, direction, length) != 0) [[unlikely]] {
+        end_on_table_error("Fatal! add_entry()");
+    }
+}
+
+// As count_two_sided, for the wide keys of an IPv6 packet; the
+// destination's entry is the other direction's under -d.
+void count_wide_two_sided(stat_table& table, const key_rules::ipv6_sides& sides,
+                          std::uint32_t length) {
     const bool split = current_settings.direction_split;
-    if (source) {
-        count_wide_into(table, *source, length);
+    const wide_words source = key_rules::ipv6_kind_key(table.kind, sides.source);
+    const wide_words destination = key_rules::ipv6_kind_key(table.kind, sides.destination);
+    if (sides.has_source) {
+        count_wide(table, source, 0, length);
     }
-    if (!destination) {
-        return;
+    if (sides.has_destination && (split || !sides.has_source || destination != source)) {
+        count_wide(table, destination, split ? 1 : 0, length);
     }
-    if (split) {
-        destination->direction = 1;
-    } else if (destination == source) {
-        return;
+}
+
+// Starts loading the wide entries the packet will count into, so that
+// their cache misses overlap the counting of the other tables. Inlined, as
+// every function whose only effect is a prefetch must be (see
+// wide_store::prefetch).
+[[gnu::always_inline]] inline void prefetch_wide(const key_rules::ipv6_sides& sides) {
+    const int destination_direction = current_settings.direction_split ? 1 : 0;
+    for (const stat_table& table : stat_tables) {
+        if (table.wide) {
+            if (sides.has_source) {
+                table.wide->prefetch(key_rules::ipv6_kind_key(table.kind, sides.source), 0);
+            }
+            if (sides.has_destination) {
+                table.wide->prefetch(key_rules::ipv6_kind_key(table.kind, sides.destination),
+                                     destination_direction);
+            }
+        }
     }
-    count_wide_into(table, *destination, length);
 }
 
 }  // namespace
@@ -51,17 +75,22 @@ void count_wide_two_sided(stat_table& table, const std::optional<wide_key>& sour
 void account_packet(const packet_record& packet) {
     const std::uint32_t length = packet.counted_length;
     ipv6_chain_cache chain;
+    if (current_settings.ipv6 && is_ipv6(packet)) {
+        prefetch_wide(key_rules::ipv6_addresses(packet));
+    }
     for (stat_table& table : stat_tables) {
         const std::uint32_t kind = table.kind;
-        const std::uint32_t source = extract_key(kind, packet, true, chain);
         if (two_sided(kind)) {
-            count_two_sided(table, source, extract_key(kind, packet, false, chain), length);
-            if (table.wide) [[unlikely]] {
-                count_wide_two_sided(table, extract_wide_key(kind, packet, true),
-                                     extract_wide_key(kind, packet, false), length);
+            const key_rules::side_values keys = extract_side_keys(kind, packet, chain);
+            count_two_sided(table, keys.source, keys.destination, length);
+            // Only IPv6 packets have wide keys, and only with --ipv6 are there
+            // wide stores; their addresses are read again here, which costs
+            // less than keeping them for every packet.
+            if (table.wide && is_ipv6(packet)) [[unlikely]] {
+                count_wide_two_sided(table, key_rules::ipv6_addresses(packet), length);
             }
         } else {
-            count_one_sided(table, source, length);
+            count_one_sided(table, extract_key(kind, packet, true, chain), length);
         }
     }
 }

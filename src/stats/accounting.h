@@ -16,8 +16,9 @@ namespace tallywire {
 
 // The key value of one kind for one side of a packet; 0 when the packet has
 // no key of that kind on that side, and for any other kind. Inline: the
-// per-frame accounting derives every key through it, with one chain cache
-// per packet so that an IPv6 chain is followed once.
+// per-frame accounting derives the one-sided keys through it (and the
+// two-sided ones through extract_side_keys), with one chain cache per
+// packet so that an IPv6 chain is followed once.
 [[gnu::always_inline]] inline std::uint32_t extract_key(std::uint32_t kind,
                                                         const packet_record& packet,
                                                         bool source_side,
@@ -33,21 +34,21 @@ namespace tallywire {
     }
 }
 
+// The keys of both sides for a two-sided kind, read once for both.
+[[gnu::always_inline]] inline key_rules::side_values extract_side_keys(
+    std::uint32_t kind, const packet_record& packet, ipv6_chain_cache& chain) {
+    switch (kind) {
+    case stat_port: return key_rules::port_values(packet, chain);
+    case stat_host: return key_rules::host_values(packet);
+    case stat_network: return key_rules::network_values(packet);
+    default: return {};
+    }
+}
+
 inline std::uint32_t extract_key(std::uint32_t kind, const packet_record& packet,
                                  bool source_side) {
     ipv6_chain_cache chain;
     return extract_key(kind, packet, source_side, chain);
-}
-
-// The wide key of one side of an IPv6 packet under --ipv6, for the Host
-// and Network kinds; nothing for any other packet or kind.
-inline std::optional<wide_key> extract_wide_key(std::uint32_t kind, const packet_record& packet,
-                                                bool source_side) {
-    if (!current_settings.ipv6 || !is_ipv6(packet) ||
-        (kind != stat_host && kind != stat_network)) {
-        return std::nullopt;
-    }
-    return key_rules::ipv6_key(kind, packet, source_side);
 }
 
 // Counts the packet into every table under every non-zero key.

@@ -6,7 +6,6 @@
 
 #include <arpa/inet.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -17,6 +16,7 @@
 #include "settings.h"
 #include "stats/stat_kinds.h"
 #include "stats/table_records.h"
+#include "stats/wide_store.h"
 
 namespace tallywire {
 
@@ -132,70 +132,84 @@ inline std::uint32_t within_port_limit(std::uint32_t port) {
     return port;
 }
 
-// The TCP or UDP port of one side of an IPv6 packet whose chain was
-// followed to its end, that is no fragment after the first, and whose four
-// port bytes were captured.
-inline std::uint32_t ipv6_port_value(const packet_record& packet, bool source_side,
-                                     ipv6_chain_cache& cache) {
+// The keys of a packet's two sides for a two-sided kind: its ports, hosts
+// or networks, each read once for both sides.
+struct side_values {
+    std::uint32_t source = 0;
+    std::uint32_t destination = 0;
+};
+
+// Both ports of the four bytes where a TCP or UDP header begins.
+inline side_values ports_within_limit(std::uint32_t ports) {
+    return {within_port_limit(ports >> 16), within_port_limit(ports & 0xffffu)};
+}
+
+// The ports of an IPv6 packet whose chain was followed to its end, that is
+// no fragment after the first, and whose four port bytes were captured.
+inline side_values ipv6_port_values(const packet_record& packet, ipv6_chain_cache& cache) {
     const byte_span header = packet.captured();
     const ipv6_chain& chain = cache.of(packet);
     if (!chain.complete || chain.later_fragment ||
         (*chain.protocol != protocol_tcp && *chain.protocol != protocol_udp)) {
-        return 0;
+        return {};
     }
     const auto ports = read_big_endian32(header, chain.transport);
-    if (!ports) {
-        return 0;
-    }
-    return within_port_limit(source_side ? *ports >> 16 : *ports & 0xffffu);
+    return ports ? ports_within_limit(*ports) : side_values{};
 }
 
-// The TCP or UDP port of one side, read where the header length puts the
-// transport header, and only when both ports were captured. A fragment
-// after the first carries no transport header, and neither does a header
-// too short to be IPv4's.
-inline std::uint32_t port_value(const packet_record& packet, bool source_side,
-                                ipv6_chain_cache& chain) {
+// The TCP or UDP ports, read where the header length puts the transport
+// header, and only when both were captured. A fragment after the first
+// carries no transport header, and neither does a header too short to be
+// IPv4's. Both sides in one reading: the Port table counts both.
+inline side_values port_values(const packet_record& packet, ipv6_chain_cache& chain) {
     if (!is_ipv4(packet)) {
-        return current_settings.ipv6 && is_ipv6(packet)
-                   ? ipv6_port_value(packet, source_side, chain)
-                   : 0;
+        return current_settings.ipv6 && is_ipv6(packet) ? ipv6_port_values(packet, chain)
+                                                        : side_values{};
     }
     const byte_span header = packet.captured();
     const auto fixed = read_bytes<ipv4_protocol_field + 1>(header, 0);
     if (!fixed) {
-        return 0;
+        return {};
     }
     const std::uint8_t protocol = (*fixed)[ipv4_protocol_field];
     if (protocol != protocol_tcp && protocol != protocol_udp) {
-        return 0;
+        return {};
     }
     const std::size_t header_words = (*fixed)[0] & 0x0fu;
     const bool later_fragment =
         (big_endian16(fixed->subspan<ipv4_fragment_field, 2>()) & 0x1fffu) != 0;
     if (header_words < 5 || later_fragment) {
-        return 0;
+        return {};
     }
     const auto ports = read_big_endian32(header, header_words * 4);
-    if (!ports) {
-        return 0;
-    }
-    return within_port_limit(source_side ? *ports >> 16 : *ports & 0xffffu);
+    return ports ? ports_within_limit(*ports) : side_values{};
 }
 
-// The address exactly as it lies in the header, read as one number; only
-// when both addresses were captured.
-inline std::uint32_t host_value(const packet_record& packet, bool source_side) {
+inline std::uint32_t port_value(const packet_record& packet, bool source_side,
+                                ipv6_chain_cache& chain) {
+    const side_values ports = port_values(packet, chain);
+    return source_side ? ports.source : ports.destination;
+}
+
+// The addresses exactly as they lie in the header, each read as one
+// number; only when both were captured.
+inline side_values host_values(const packet_record& packet) {
     if (!is_ipv4(packet)) {
-        return 0;
+        return {};
     }
     const auto addresses = read_bytes<8>(packet.captured(), ipv4_addresses_field);
     if (!addresses) {
-        return 0;
+        return {};
     }
-    std::uint32_t address;
-    std::memcpy(&address, addresses->data() + (source_side ? 0 : 4), sizeof address);
-    return address;
+    side_values values;
+    std::memcpy(&values.source, addresses->data(), sizeof values.source);
+    std::memcpy(&values.destination, addresses->data() + 4, sizeof values.destination);
+    return values;
+}
+
+inline std::uint32_t host_value(const packet_record& packet, bool source_side) {
+    const side_values values = host_values(packet);
+    return source_side ? values.source : values.destination;
 }
 
 // The classful network of an address in host order, as inet_netof gives
@@ -210,31 +224,49 @@ inline std::uint32_t classful_network(std::uint32_t address) {
     return address >> 8;
 }
 
-// The classful network of one side's address. A missing address is 0, and
-// so is its network.
-inline std::uint32_t network_value(const packet_record& packet, bool source_side) {
-    return classful_network(ntohl(host_value(packet, source_side)));
+// The classful network of an address as it lies in the header. A missing
+// address is 0, and so is its network.
+inline std::uint32_t network_of(std::uint32_t host) { return classful_network(ntohl(host)); }
+
+inline side_values network_values(const packet_record& packet) {
+    const side_values hosts = host_values(packet);
+    return {network_of(hosts.source), network_of(hosts.destination)};
 }
 
-// The IPv6 address of one side, or its /64 prefix for the Network kind;
-// only when both addresses were captured. The unspecified address has no
-// key, as 0.0.0.0 has none.
-inline std::optional<wide_key> ipv6_key(std::uint32_t kind, const packet_record& packet,
-                                        bool source_side) {
+inline std::uint32_t network_value(const packet_record& packet, bool source_side) {
+    return network_of(host_value(packet, source_side));
+}
+
+// Both addresses of an IPv6 packet, each as the words of a wide key; only
+// when both were captured. The unspecified address has no key, as 0.0.0.0
+// has none.
+struct ipv6_sides {
+    wide_words source;
+    wide_words destination;
+    bool has_source = false;
+    bool has_destination = false;
+};
+
+inline ipv6_sides ipv6_addresses(const packet_record& packet) {
+    ipv6_sides sides;
     const auto addresses = read_bytes<32>(packet.captured(), ipv6_addresses_field);
     if (!addresses) {
-        return std::nullopt;
+        return sides;
     }
-    wide_key key;
-    const auto address = addresses->subspan(source_side ? 0 : 16, 16);
-    std::copy(address.begin(), address.end(), key.bytes.begin());
-    if (key.bytes == decltype(key.bytes){}) {
-        return std::nullopt;
-    }
-    if (kind == stat_network) {
-        std::fill(key.bytes.begin() + 8, key.bytes.end(), std::uint8_t{0});
-    }
-    return key;
+    const std::uint8_t* bytes = addresses->data();
+    std::memcpy(&sides.source.first, bytes, 8);
+    std::memcpy(&sides.source.second, bytes + 8, 8);
+    std::memcpy(&sides.destination.first, bytes + 16, 8);
+    std::memcpy(&sides.destination.second, bytes + 24, 8);
+    sides.has_source = (sides.source.first | sides.source.second) != 0;
+    sides.has_destination = (sides.destination.first | sides.destination.second) != 0;
+    return sides;
+}
+
+// The key of an address for the Host kind, or its /64 prefix for the
+// Network kind.
+inline wide_words ipv6_kind_key(std::uint32_t kind, const wide_words& address) {
+    return kind == stat_network ? wide_words{address.first, 0} : address;
 }
 
 }  // namespace key_rules

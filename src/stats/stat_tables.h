@@ -75,11 +75,4 @@ void count_packet(stat_table& table, const table_key& key, const packet_record& 
     }
 }
 
-// count_into for a wide key; the table has a wide store.
-inline void count_wide_into(stat_table& table, const wide_key& key, std::uint32_t length) {
-    if (table.wide->count(key, length) != 0) [[unlikely]] {
-        end_on_table_error("Fatal! add_entry()");
-    }
-}
-
 }  // namespace tallywire
