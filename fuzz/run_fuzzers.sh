@@ -12,6 +12,20 @@ seconds=$2
 shift 2
 
 "$build/fuzz/make_fuzz_seeds" "$build/seeds"
+# The merge reader starts from real reports: the JSON of runs over the
+# capture seeds, alone and several in one input.
+mkdir -p "$build/seeds/merge_reader"
+n=0
+for capture in "$build/seeds/pcap_run"/*.pcap; do
+    for options in "-S a" "-S a -d" "-S a -d --ipv6 --look-through" "-S pl -P 1000"; do
+        # shellcheck disable=SC2086 # the options are words by design
+        "$build/src/tallywire" -n $options --format=json -r "$capture" \
+            >"$build/seeds/merge_reader/report-$n.json" 2>/dev/null || true
+        n=$((n + 1))
+    done
+done
+cat "$build/seeds/merge_reader"/report-0.json "$build/seeds/merge_reader"/report-4.json \
+    >"$build/seeds/merge_reader/two-parts.json"
 mkdir -p "$build/findings" "$build/logs"
 
 status=0

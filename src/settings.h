@@ -5,6 +5,7 @@
 // the run on; the layers read the program-wide ones in place.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace tallywire {
@@ -18,6 +19,21 @@ inline constexpr std::size_t max_text_setting = 4095;
 struct capture_mode {
     bool live = false;
     bool promiscuous = true;
+};
+
+// What the report is written as: the text for people, or CSV or JSON for
+// programs.
+enum class report_format { text, csv, json };
+
+// Which counting settings the command line named. A merge takes the parts'
+// settings for those it leaves out, and must agree with the parts on the
+// ones it names.
+struct named_settings {
+    bool stat_kinds = false;
+    bool direction_split = false;
+    bool port_limit = false;
+    bool ipv6 = false;
+    bool look_through = false;
 };
 
 struct settings {
@@ -34,6 +50,11 @@ struct settings {
     // Beyond the classic report, each opted into with a long option:
     bool look_through = false;  // classify tags, tunnels and more link types
     bool ipv6 = false;          // count IPv6 in Port, Host and Network
+    report_format format = report_format::text;
+    // Set by --merge: the file of JSON reports to add up ("-" for standard
+    // input), read instead of a capture.
+    std::optional<std::string> merge_source;
+    named_settings named;
     // Hidden: names looked up one at a time, as before they were looked up
     // concurrently, so that tests can compare the two.
     bool one_lookup_at_a_time = false;

@@ -2,9 +2,14 @@
 
 #include <getopt.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <optional>
+#include <string>
+#include <string_view>
 #include <cstring>
 
+#include "cli/usage.h"
 #include "stats/stat_kinds.h"
 
 namespace tallywire {
@@ -22,6 +27,8 @@ enum long_option : int {
     option_look_through,
     option_ipv6,
     option_one_lookup_at_a_time,
+    option_format,
+    option_merge,
 };
 
 constexpr option long_options[] = {
@@ -29,6 +36,8 @@ constexpr option long_options[] = {
     {"version", no_argument, nullptr, option_version},
     {"look-through", no_argument, nullptr, option_look_through},
     {"ipv6", no_argument, nullptr, option_ipv6},
+    {"format", required_argument, nullptr, option_format},
+    {"merge", required_argument, nullptr, option_merge},
     // Shown by no help text: the comparison of the concurrent name lookups
     // with one-at-a-time ones needs the latter on demand.
     {"one-lookup-at-a-time", no_argument, nullptr, option_one_lookup_at_a_time},
@@ -47,6 +56,37 @@ std::int32_t read_integer(const char* text) {
 // too, and the capture then has no time limit.
 bool acceptable_seconds(double seconds) {
     return !(seconds <= 0 && seconds != -1.0);
+}
+
+// The words --format takes, with what each selects.
+struct format_word {
+    std::string_view word;
+    report_format format;
+};
+constexpr format_word format_words[] = {
+    {"text", report_format::text},
+    {"csv", report_format::csv},
+    {"json", report_format::json},
+};
+
+std::optional<report_format> parse_format(std::string_view word) {
+    for (const format_word& known : format_words) {
+        if (known.word == word) {
+            return known.format;
+        }
+    }
+    return std::nullopt;
+}
+
+// A merge reads counts, not frames: an option that chooses or shapes a
+// capture has nothing to act on beside it.
+bool refuse_source_beside_merge(const char* program_path, const option_reading& reading) {
+    if (!reading.source_option) {
+        return false;
+    }
+    std::fprintf(stderr, "%s: --merge reads reports, not a capture: -%c cannot stand beside it\n",
+                 std::string(base_name(program_path)).c_str(), *reading.source_option);
+    return true;
 }
 
 }  // namespace
@@ -69,15 +109,36 @@ std::uint32_t parse_stat_letters(std::string_view letters) {
 
 option_reading read_options(int argc, char** argv, settings& out) {
     optind = 0;  // full reinitialisation, so that a second call reads afresh
+    option_reading reading;
     int letter;
     while ((letter = getopt_long(argc, argv, option_letters, long_options, nullptr)) != -1) {
         switch (letter) {
-        case option_help: return {option_outcome::help, std::nullopt};
-        case option_version: return {option_outcome::version, std::nullopt};
-        case option_look_through: out.look_through = true; break;
-        case option_ipv6: out.ipv6 = true; break;
+        case option_help: return option_reading{option_outcome::help};
+        case option_version: return option_reading{option_outcome::version};
+        case option_look_through:
+            out.look_through = true;
+            out.named.look_through = true;
+            break;
+        case option_ipv6:
+            out.ipv6 = true;
+            out.named.ipv6 = true;
+            break;
         case option_one_lookup_at_a_time: out.one_lookup_at_a_time = true; break;
-        case 'd': out.direction_split = true; break;
+        case option_format: {
+            const std::optional<report_format> format = parse_format(optarg);
+            if (!format) {
+                std::fprintf(stderr, "%s: --format takes text, csv or json, not '%s'\n",
+                             std::string(base_name(argv[0])).c_str(), optarg);
+                return option_reading{option_outcome::usage};
+            }
+            out.format = *format;
+            break;
+        }
+        case option_merge: out.merge_source = optarg; break;
+        case 'd':
+            out.direction_split = true;
+            out.named.direction_split = true;
+            break;
         case 'f': copy_text_setting(out.filter_expression, optarg); break;
         case 'i':
             copy_text_setting(out.source_name, optarg);
@@ -88,29 +149,41 @@ option_reading read_options(int argc, char** argv, settings& out) {
         case 'P':
             out.port_limit = read_integer(optarg);
             out.port_limit_enabled = true;
+            out.named.port_limit = true;
             break;
         case 'r':
             copy_text_setting(out.source_name, optarg);
             out.mode.live = false;
             break;
-        case 'R': out.port_limit_enabled = true; break;
+        case 'R':
+            out.port_limit_enabled = true;
+            out.named.port_limit = true;
+            break;
         case 's':
             out.capture_seconds = std::atof(optarg);
             if (!acceptable_seconds(out.capture_seconds)) {
-                return {option_outcome::usage, std::nullopt};
+                return option_reading{option_outcome::usage};
             }
             break;
-        case 'S': out.stat_kinds |= parse_stat_letters(optarg); break;
+        case 'S':
+            out.stat_kinds |= parse_stat_letters(optarg);
+            out.named.stat_kinds = true;
+            break;
         case 't': out.max_lines = read_integer(optarg); break;
         default:  // -h, -?, an unknown or ambiguous option, a missing argument
-            return {option_outcome::usage, std::nullopt};
+            return option_reading{option_outcome::usage};
         }
+        if (letter == 'r' || letter == 'i' || letter == 'f' || letter == 's') {
+            reading.source_option = static_cast<char>(letter);
+        }
+    }
+    if (out.merge_source && refuse_source_beside_merge(argv[0], reading)) {
+        return option_reading{option_outcome::refused};
     }
     if (out.source_name.empty()) {
         out.source_name = "auto";
         out.mode.live = true;
     }
-    option_reading reading;
     if (optind < argc) {
         reading.first_ignored = argv[optind];
     }

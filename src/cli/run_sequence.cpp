@@ -1,12 +1,17 @@
 #include "cli/run_sequence.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
 
 #include "capture/capture_state.h"
 #include "capture/sources.h"
 #include "cli/options.h"
 #include "cli/usage.h"
 #include "report/drop_notice.h"
+#include "report/merge_reader.h"
 #include "report/report.h"
 #include "settings.h"
 #include "stats/accounting.h"
@@ -25,7 +30,36 @@ int finish_standard_output() {
     return 0;
 }
 
+// Closes what merge opened, but never standard input.
+struct merge_input_closer {
+    void operator()(std::FILE* file) const {
+        if (file != stdin) {
+            std::fclose(file);
+        }
+    }
+};
+
 }  // namespace
+
+int run_merge(const std::string& source) {
+    const std::unique_ptr<std::FILE, merge_input_closer> input(
+        source == "-" ? stdin : std::fopen(source.c_str(), "rb"));
+    if (!input) {
+        std::fprintf(stderr, "tallywire: --merge: cannot open %s: %s\n", source.c_str(),
+                     std::strerror(errno));
+        return 1;
+    }
+    std::optional<merged_reports> sums = merge_reports(input.get());
+    if (!sums) {
+        return 1;
+    }
+    if (print_merged_report(*sums) != 0) {
+        return 1;
+    }
+    print_drop_notice(sums->outcome);
+    // A part cut short by a read error leaves the sum short as well.
+    return sums->outcome.stopped_at_read_error ? 2 : 0;
+}
 
 int run_statistics(const std::string& source_name, std::uint32_t stat_kinds, capture_mode mode,
                    double capture_seconds) {
@@ -38,7 +72,7 @@ int run_statistics(const std::string& source_name, std::uint32_t stat_kinds, cap
                             accounting_sink, nullptr, capture_seconds);
     // A report that could not be written whole (a full disk, a closed pipe)
     // is a failed run, not a completed one.
-    const int report_result = source_result == 0 ? print_report() : 0;
+    const int report_result = source_result == 0 ? print_report(last_capture_outcome) : 0;
     if (source_result == 0) {
         print_drop_notice(last_capture_outcome);
     }
@@ -55,6 +89,7 @@ int tallywire_main(int argc, char** argv) {
     const option_reading reading = read_options(argc, argv, current_settings);
     switch (reading.outcome) {
     case option_outcome::usage: return print_usage(1, argv[0]);
+    case option_outcome::refused: return 1;
     case option_outcome::help: print_help(argv[0]); return finish_standard_output();
     case option_outcome::version: print_version(); return finish_standard_output();
     case option_outcome::run: break;
@@ -63,6 +98,9 @@ int tallywire_main(int argc, char** argv) {
         warn_ignored_words(argv[0], *reading.first_ignored);
     }
     const settings& chosen = current_settings;
+    if (chosen.merge_source) {
+        return run_merge(*chosen.merge_source);
+    }
     return run_statistics(chosen.source_name, chosen.stat_kinds, chosen.mode,
                           chosen.capture_seconds);
 }

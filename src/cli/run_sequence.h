@@ -15,6 +15,12 @@ namespace tallywire {
 int run_statistics(const std::string& source_name, std::uint32_t stat_kinds, capture_mode mode,
                    double capture_seconds);
 
+// --merge: adds up the JSON reports in source ("-" for standard input) and
+// prints the report of the sum. 0, or 1 when a part was refused or the
+// report could not be written, or 2 when a part covered only the frames
+// before a read error.
+int run_merge(const std::string& source);
+
 // The whole program: options, then the run. Returns the exit status.
 int tallywire_main(int argc, char** argv);
 

@@ -45,8 +45,15 @@ constexpr const char* long_options_text =
     "\t\t\t  and Linux cooked, raw IP, loopback and PPP serial captures\n"
     "\t--ipv6\t\t- count IPv6 packets in the port, host and network stats\n"
     "\t\t\t  and IPv6 under the protocol after its extension headers\n"
+    "\t--format=FORMAT\t- write the report as text (the default), csv or json\n"
+    "\t--merge=FILE\t- add up the JSON reports in FILE (- for standard input)\n"
+    "\t\t\t  instead of reading a capture, and report the sum\n"
+    "Exit status: 0 done; 1 usage, a failed source or a refused merge;\n"
+    "\t2 the report covers only the frames before a read error\n"
     "Examples: %s --look-through -S l -i any\n"
-    "\t  %s --ipv6 -S ph -n -r data.dump\n";
+    "\t  %s --ipv6 -S ph -n -r data.dump\n"
+    "\t  %s -n -S a --format=json -r a.pcap > a.json\n"
+    "\t  cat a.json b.json | %s --merge=- -S a -t 20\n";
 
 void write_usage(std::FILE* out, const char* program_path) {
     const std::string base(base_name(program_path));
@@ -70,7 +77,8 @@ int print_usage(int status, const char* program_path) {
 
 void print_help(const char* program_path) {
     write_usage(stdout, program_path);
-    std::fprintf(stdout, long_options_text, program_path, program_path);
+    std::fprintf(stdout, long_options_text, program_path, program_path, program_path,
+                 program_path);
 }
 
 void print_version() { std::printf("tallywire %s\n", TALLYWIRE_VERSION); }

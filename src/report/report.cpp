@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 #include "settings.h"
-#include "report/row_format.h"
+#include "report/labelled_rows.h"
+#include "report/merge_reader.h"
+#include "report/report_formats.h"
 #include "report/row_sort.h"
 
 namespace tallywire {
@@ -18,11 +21,6 @@ int collect_rows(stat_table& table, table_rows& rows) {
 }
 
 namespace {
-
-void print_heading(std::uint32_t kind) {
-    const std::string_view name = stat_kind_name(kind);
-    std::printf("%.*s Statistics:\n", static_cast<int>(name.size()), name.data());
-}
 
 std::size_t line_count(std::size_t rows, std::int32_t max_lines) {
     return max_lines < 0 ? rows : std::min(rows, static_cast<std::size_t>(max_lines));
@@ -60,31 +58,125 @@ int finish_output() {
     return 0;
 }
 
-}  // namespace
+// The tables a report is printed from, one at a time, so that each one's
+// rows can be let go before the next is taken.
+class table_supply {
+public:
+    virtual std::size_t size() const = 0;
+    virtual std::uint32_t kind(std::size_t table) const = 0;
+    // The rows a table holds, before any is taken.
+    virtual std::size_t entries(std::size_t table) = 0;
+    virtual void take(std::size_t table, table_rows& rows, std::vector<wide_row>& wide_rows) = 0;
 
-int print_report() {
+protected:
+    ~table_supply() = default;
+};
+
+class counted_tables final : public table_supply {
+public:
+    std::size_t size() const override { return stat_tables.size(); }
+    std::uint32_t kind(std::size_t table) const override { return stat_tables[table].kind; }
+    std::size_t entries(std::size_t table) override {
+        stat_table& counted = stat_tables[table];
+        return entry_count(counted) + (counted.wide ? counted.wide->size() : 0);
+    }
+    void take(std::size_t table, table_rows& rows, std::vector<wide_row>& wide_rows) override {
+        collect_rows(stat_tables[table], rows);
+        wide_rows = take_wide_rows(stat_tables[table]);
+    }
+};
+
+class summed_tables final : public table_supply {
+public:
+    explicit summed_tables(merged_reports& sums) : tables_(sums.tables) {}
+    std::size_t size() const override { return tables_.size(); }
+    std::uint32_t kind(std::size_t table) const override { return tables_[table].kind; }
+    std::size_t entries(std::size_t table) override { return tables_[table].sums->size(); }
+    void take(std::size_t table, table_rows& rows, std::vector<wide_row>& wide_rows) override {
+        // Without memory for the rows the block shows its heading alone,
+        // as for a counted table that cannot hand its rows over.
+        rows = tables_[table].sums->take_rows().value_or(table_rows{});
+        wide_rows = tables_[table].sums->take_wide_rows();
+    }
+
+private:
+    std::vector<merged_table>& tables_;
+};
+
+// -t cuts a block whose table holds more entries than it may print.
+bool every_row_printed(table_supply& tables) {
+    if (current_settings.max_lines < 0) {
+        return true;
+    }
+    const auto limit = static_cast<std::size_t>(current_settings.max_lines);
+    for (std::size_t table = 1; table < tables.size(); ++table) {
+        if (tables.entries(table) > limit) {
+            return false;
+        }
+    }
+    return true;
+}
+
+int print_tables(table_supply& tables, const capture_outcome& outcome) {
+    const std::unique_ptr<report_writer> writer =
+        make_report_writer(current_settings.format, stdout);
+    report_summary summary;
+    summary.outcome = outcome;
+    summary.complete = every_row_printed(tables);
     table_rows rows;
-    if (stat_tables.empty() || collect_rows(stat_tables.front(), rows) == 0) {
+    std::vector<wide_row> wide_rows;
+    if (tables.size() != 0) {
+        tables.take(0, rows, wide_rows);
+    }
+    if (rows.size() == 0) {
         std::fputs("No packets processed.\n", stderr);
-        return 0;
+        // A program still gets a document it can read: no rows, zero totals.
+        if (current_settings.format == report_format::text) {
+            return 0;
+        }
+        summary.complete = true;
+        writer->begin(summary);
+        for (std::size_t table = 0; table < tables.size(); ++table) {
+            writer->begin_table(tables.kind(table));
+            writer->end_table();
+        }
+        writer->end();
+        return finish_output();
     }
     // Total holds one entry: every counted packet has the same Total key.
-    const std::uint64_t total_bytes = rows.rows().front().bytes;
-    print_heading(stat_tables.front().kind);
-    print_rows(stat_tables.front().kind, 1, rows.rows(), total_bytes);
+    summary.packets = rows.rows().front().packets;
+    summary.bytes = rows.rows().front().bytes;
+    writer->begin(summary);
+    writer->begin_table(tables.kind(0));
+    label_rows(tables.kind(0), 1, rows.rows(), {}, writer->rows());
+    writer->end_table();
 
-    for (auto table = stat_tables.begin() + 1; table != stat_tables.end(); ++table) {
-        print_heading(table->kind);
-        collect_rows(*table, rows);
-        std::vector<wide_row> wide_rows = take_wide_rows(*table);
+    for (std::size_t table = 1; table < tables.size(); ++table) {
+        const std::uint32_t kind = tables.kind(table);
+        writer->begin_table(kind);
+        tables.take(table, rows, wide_rows);
         const std::size_t lines =
             line_count(rows.size() + wide_rows.size(), current_settings.max_lines);
         sort_largest_first(rows.rows(), std::min(lines, rows.size()));
         sort_largest_first(wide_rows, lines);
-        print_rows(table->kind, static_cast<std::uint32_t>(lines), rows.rows(), total_bytes,
-                   stdout, wide_rows);
+        label_rows(kind, static_cast<std::uint32_t>(lines), rows.rows(), wide_rows,
+                   writer->rows());
+        writer->end_table();
     }
+    writer->end();
     return finish_output();
+}
+
+}  // namespace
+
+int print_report(const capture_outcome& outcome) {
+    counted_tables tables;
+    return print_tables(tables, outcome);
+}
+
+int print_merged_report(merged_reports& sums) {
+    summed_tables tables(sums);
+    return print_tables(tables, sums.outcome);
 }
 
 }  // namespace tallywire

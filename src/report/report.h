@@ -1,15 +1,21 @@
 #pragma once
 
+#include "capture/capture_outcome.h"
+#include "report/merge_reader.h"
 #include "stats/stat_tables.h"
 
 namespace tallywire {
 
-// Walks, sorts, limits and prints every table on standard output: a heading
-// per kind, Total first, each followed by its rows, largest byte count first.
-// With nothing counted it says so on standard error and prints nothing.
-// Returns 0, or -1 when the report could not be written whole (the message
-// is on standard error).
-int print_report();
+// Walks, sorts, limits and prints every table on standard output in the
+// run's format: a block per kind, Total first, each with its rows, largest
+// byte count first. outcome says whether the counts are whole. With nothing
+// counted it says so on standard error; the text report then prints
+// nothing, the others an empty document. Returns 0, or -1 when the report
+// could not be written whole (the message is on standard error).
+int print_report(const capture_outcome& outcome);
+
+// The same for the sums of a merge, which are left empty.
+int print_merged_report(merged_reports& sums);
 
 // Replaces rows with every entry of the table, in key order, and returns
 // the count; the table is left empty (see take_rows). A table failure

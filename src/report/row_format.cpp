@@ -9,9 +9,8 @@
 #include <system_error>
 #include <vector>
 
-#include "report/name_lookups.h"
+#include "report/labelled_rows.h"
 #include "settings.h"
-#include "report/row_labels.h"
 
 namespace tallywire {
 
@@ -22,7 +21,6 @@ namespace {
 constexpr std::size_t label_capacity = 1023;
 constexpr std::size_t count_width = 10;
 constexpr std::size_t percent_width = 5;
-constexpr std::size_t label_text_size = 256;
 
 // Longest texts of the other fields: a 64-bit count has 20 digits; a double
 // in fixed notation with four decimals at most 309 + 1 + 4 and a sign.
@@ -177,34 +175,6 @@ std::size_t build_row(char* line, std::string_view name, std::string_view suffix
     return row.size();
 }
 
-// Lines gathered and written in large blocks: one locked stdio call per
-// line is a large share of printing a million of them.
-class line_batch {
-public:
-    explicit line_batch(std::FILE* out) : out_(out) {}
-    line_batch(const line_batch&) = delete;
-    line_batch& operator=(const line_batch&) = delete;
-    ~line_batch() { flush(); }
-
-    void add(std::string_view name, std::string_view suffix, std::uint64_t packets,
-             std::uint64_t bytes, double percent) {
-        if (buffer_.size() - used_ < line_room) {
-            flush();
-        }
-        used_ += build_row(buffer_.data() + used_, name, suffix, packets, bytes, percent);
-    }
-
-    void flush() {
-        std::fwrite(buffer_.data(), 1, used_, out_);
-        used_ = 0;
-    }
-
-private:
-    std::FILE* out_;
-    std::vector<char> buffer_ = std::vector<char>(std::size_t{1} << 16);
-    std::size_t used_ = 0;
-};
-
 }  // namespace
 
 double row_percent(std::uint64_t bytes, std::uint64_t total_bytes) {
@@ -218,139 +188,35 @@ void print_row(std::string_view name, std::string_view suffix, std::uint64_t pac
                 out);
 }
 
-namespace {
+text_lines::text_lines(std::FILE* out, std::uint64_t total_bytes)
+    : out_(out), total_bytes_(total_bytes), buffer_(std::size_t{1} << 16) {}
 
-// The label of a row, or nothing for a kind the tables do not hold.
-struct row_label {
-    std::string_view name;
-    std::string_view suffix;
-};
+text_lines::~text_lines() { flush(); }
 
-// Labels from the names looked up ahead when there are some; without them
-// each label looks up its own.
-class label_maker {
-public:
-    // The names of wide rows follow those of the first named_rows rows.
-    label_maker(std::uint32_t kind, const row_names& names, std::size_t named_rows)
-        : kind_(kind),
-          names_(names),
-          named_rows_(named_rows),
-          no_resolve_(current_settings.no_resolve),
-          host_width_(current_settings.direction_split ? host_name_width_split
-                                                       : host_name_width) {}
-
-    // index: the row's place among the rows whose names were looked up.
-    std::optional<row_label> operator()(const report_row& row, std::size_t index) {
-        const std::uint32_t value = row.key.value;
-        const bool named = names_.ready();
-        switch (kind_) {
-        case stat_total: return row_label{"Total", ""};
-        case stat_link: return row_label{link_label(value - 1), ""};
-        case stat_ip: {
-            const auto protocol = static_cast<std::uint16_t>(value - 1);
-            return row_label{named ? named_protocol_label(protocol, names_.name(index))
-                                   : protocol_label(protocol, no_resolve_),
-                             ""};
-        }
-        case stat_port: {
-            const auto port = static_cast<std::uint16_t>(value);
-            return row_label{named ? named_service_label(port, names_.name(index))
-                                   : service_label(port, no_resolve_),
-                             direction_suffix(row.key.direction)};
-        }
-        case stat_host:
-            return row_label{named ? named_host_label(value, names_.name(index), host_width_, text_)
-                                   : host_label(value, no_resolve_, host_width_, text_),
-                             direction_suffix(row.key.direction)};
-        case stat_network:
-            return row_label{network_label(value, text_), direction_suffix(row.key.direction)};
-        default: return std::nullopt;
-        }
+void text_lines::take(const labelled_row& row) {
+    if (buffer_.size() - used_ < line_room) {
+        flush();
     }
-
-    std::optional<row_label> operator()(const wide_row& row, std::size_t index) {
-        switch (kind_) {
-        case stat_host:
-            return row_label{
-                names_.ready()
-                    ? named_ipv6_host_label(row.key.bytes, names_.name(named_rows_ + index),
-                                            host_width_, text_)
-                    : ipv6_host_label(row.key.bytes, no_resolve_, host_width_, text_),
-                direction_suffix(row.key.direction)};
-        case stat_network:
-            return row_label{ipv6_network_label(row.key.bytes, text_),
-                             direction_suffix(row.key.direction)};
-        default: return std::nullopt;
-        }
-    }
-
-private:
-    std::uint32_t kind_;
-    const row_names& names_;
-    std::size_t named_rows_;
-    bool no_resolve_;
-    std::size_t host_width_;
-    std::array<char, label_text_size> text_{};
-};
-
-}  // namespace
-
-namespace {
-
-// The two lists are each largest first: the larger head goes next. Calls
-// take(from_wide) for each of the first count rows.
-template <class take_type>
-void merge_by_bytes(std::span<const report_row> rows, std::span<const wide_row> wide_rows,
-                    std::uint32_t count, take_type take) {
-    std::size_t next = 0;
-    std::size_t next_wide = 0;
-    for (std::uint32_t printed = 0; printed < count; ++printed) {
-        const bool rows_left = next < rows.size();
-        const bool wide_left = next_wide < wide_rows.size();
-        if (wide_left && (!rows_left || wide_rows[next_wide].bytes > rows[next].bytes)) {
-            if (!take(true, next_wide++)) {
-                return;
-            }
-        } else if (rows_left) {
-            if (!take(false, next++)) {
-                return;
-            }
-        } else {
-            return;
-        }
-    }
+    used_ += build_row(buffer_.data() + used_, row.name, row.suffix, row.packets(), row.bytes(),
+                       row_percent(row.bytes(), total_bytes_));
 }
 
-}  // namespace
+void text_lines::flush() {
+    std::fwrite(buffer_.data(), 1, used_, out_);
+    used_ = 0;
+}
+
+void append_share(std::string& out, double percent) {
+    std::array<char, line_room> text;
+    line_builder share(text.data());
+    share.put_percent(percent);
+    out.append(text.data(), share.size());
+}
 
 void print_rows(std::uint32_t kind, std::uint32_t count, std::span<const report_row> rows,
                 std::uint64_t total_bytes, std::FILE* out, std::span<const wide_row> wide_rows) {
-    // Every name the printed rows need, before the first line: the lookups
-    // overlap instead of queueing.
-    std::size_t printed_rows = 0;
-    std::size_t printed_wide_rows = 0;
-    merge_by_bytes(rows, wide_rows, count, [&](bool from_wide, std::size_t) {
-        ++(from_wide ? printed_wide_rows : printed_rows);
-        return true;
-    });
-    const row_names names =
-        current_settings.no_resolve || current_settings.one_lookup_at_a_time
-            ? row_names{}
-            : look_up_row_names(kind, rows.first(printed_rows),
-                                wide_rows.first(printed_wide_rows));
-    label_maker label(kind, names, printed_rows);
-    line_batch lines(out);
-    const auto print = [&](const auto& row, std::size_t index) {
-        const std::optional<row_label> made = label(row, index);
-        if (made) {
-            lines.add(made->name, made->suffix, row.packets, row.bytes,
-                      row_percent(row.bytes, total_bytes));
-        }
-        return made.has_value();  // false: not a kind the tables hold
-    };
-    merge_by_bytes(rows, wide_rows, count, [&](bool from_wide, std::size_t index) {
-        return from_wide ? print(wide_rows[index], index) : print(rows[index], index);
-    });
+    text_lines lines(out, total_bytes);
+    label_rows(kind, count, rows, wide_rows, lines);
 }
 
 }  // namespace tallywire

@@ -6,12 +6,38 @@
 #include <cstdint>
 #include <cstdio>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
+#include "report/labelled_rows.h"
 #include "stats/stat_kinds.h"
 #include "stats/table_records.h"
 
 namespace tallywire {
+
+// The lines of one report block, gathered and written in large blocks: one
+// locked stdio call per line is a large share of printing a million of them.
+// What is left is written when flushed or destroyed.
+class text_lines final : public row_consumer {
+public:
+    text_lines(std::FILE* out, std::uint64_t total_bytes);
+    text_lines(const text_lines&) = delete;
+    text_lines& operator=(const text_lines&) = delete;
+    ~text_lines();
+
+    void take(const labelled_row& row) override;
+    void flush();
+
+private:
+    std::FILE* out_;
+    std::uint64_t total_bytes_;
+    std::vector<char> buffer_;
+    std::size_t used_ = 0;
+};
+
+// The share as a report line shows it ("%.4f"), appended to out.
+void append_share(std::string& out, double percent);
 
 // Width of the label column; a longer label pushes the rest of its line right.
 inline constexpr std::size_t label_column_width = 25;

@@ -198,11 +198,9 @@ inline std::uint32_t host_value(const packet_record& packet, bool source_side) {
     return address;
 }
 
-// The classful network of an address, as inet_netof gives it: one, two or
-// three leading bytes by the address class. A missing address is 0, and so
-// is its network.
-inline std::uint32_t network_value(const packet_record& packet, bool source_side) {
-    const std::uint32_t address = ntohl(host_value(packet, source_side));
+// The classful network of an address in host order, as inet_netof gives
+// it: one, two or three leading bytes by the address class.
+inline std::uint32_t classful_network(std::uint32_t address) {
     if ((address & 0x80000000u) == 0) {
         return address >> 24;
     }
@@ -210,6 +208,12 @@ inline std::uint32_t network_value(const packet_record& packet, bool source_side
         return address >> 16;
     }
     return address >> 8;
+}
+
+// The classful network of one side's address. A missing address is 0, and
+// so is its network.
+inline std::uint32_t network_value(const packet_record& packet, bool source_side) {
+    return classful_network(ntohl(host_value(packet, source_side)));
 }
 
 // The IPv6 address of one side, or its /64 prefix for the Network kind;

@@ -1,0 +1,75 @@
+#include <array>
+#include <string>
+
+#include "report/escaped_text.h"
+#include "report/json_document.h"
+#include "report/output_batch.h"
+#include "report/report_formats.h"
+#include "report/row_format.h"
+#include "report/row_keys.h"
+#include "stats/stat_kinds.h"
+
+namespace tallywire {
+
+namespace {
+
+// RFC 4180: a header line, then one line per row of every table, each
+// ended by CRLF. Fields a row has no value for are empty: the key of Total,
+// the direction unless sides are counted apart, the share of a total of
+// no bytes.
+class csv_report final : public report_writer, private row_consumer {
+public:
+    explicit csv_report(std::FILE* out) : out_(out) {}
+
+    void begin(const report_summary& summary) override {
+        total_bytes_ = summary.bytes;
+        out_.put("kind,key,label,direction,packets,bytes,share\r\n");
+    }
+
+    void begin_table(std::uint32_t kind) override { kind_name_ = stat_kind_name(kind); }
+    row_consumer& rows() override { return *this; }
+    void end_table() override {}
+    void end() override { out_.flush(); }
+
+private:
+    void take(const labelled_row& row) override {
+        std::string& line = out_.text();
+        line.append(kind_name_);
+        line.push_back(',');
+        const row_key_field key = row_key(row, key_text_);
+        if (key.shape == row_key_field::form::number) {
+            out_.put_number(key.number);
+        } else {
+            append_csv_field(line, key.text);
+        }
+        line.push_back(',');
+        append_csv_field(line, row.name);
+        line.push_back(',');
+        if (!row.suffix.empty()) {
+            line.append(json_document::direction_names[row.direction() == 0 ? 0 : 1]);
+        }
+        line.push_back(',');
+        out_.put_number(row.packets());
+        line.push_back(',');
+        out_.put_number(row.bytes());
+        line.push_back(',');
+        if (total_bytes_ != 0) {
+            append_share(line, row_percent(row.bytes(), total_bytes_));
+        }
+        line.append("\r\n");
+        out_.settle();
+    }
+
+    output_batch out_;
+    std::uint64_t total_bytes_ = 0;
+    std::string_view kind_name_;
+    std::array<char, 64> key_text_{};
+};
+
+}  // namespace
+
+std::unique_ptr<report_writer> make_csv_report(std::FILE* out) {
+    return std::make_unique<csv_report>(out);
+}
+
+}  // namespace tallywire

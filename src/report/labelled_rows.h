@@ -1,0 +1,44 @@
+#pragma once
+
+// The rows a report block prints, each with its label: the first rows of a
+// kind in byte order, IPv4 and IPv6 rows merged, names looked up ahead.
+// Every report format takes its rows from here, so that all of them print
+// the same rows under the same labels.
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "stats/table_records.h"
+
+namespace tallywire {
+
+// One printed row: exactly one of row and wide is set.
+struct labelled_row {
+    std::uint32_t kind = 0;
+    std::string_view name;    // the label, without the direction mark
+    std::string_view suffix;  // "> " or "< " while sides are counted apart
+    const report_row* row = nullptr;
+    const wide_row* wide = nullptr;
+
+    std::uint64_t packets() const { return row ? row->packets : wide->packets; }
+    std::uint64_t bytes() const { return row ? row->bytes : wide->bytes; }
+    std::int8_t direction() const { return row ? row->key.direction : wide->key.direction; }
+};
+
+class row_consumer {
+public:
+    virtual void take(const labelled_row& row) = 0;
+
+protected:
+    ~row_consumer() = default;
+};
+
+// Hands the first count rows of a kind to consumer, in order: rows and
+// wide_rows are each largest first, and the larger head goes next. The
+// labels stay valid only during the call of take. A kind the tables do not
+// hold ends the block.
+void label_rows(std::uint32_t kind, std::uint32_t count, std::span<const report_row> rows,
+                std::span<const wide_row> wide_rows, row_consumer& consumer);
+
+}  // namespace tallywire

@@ -1,0 +1,721 @@
+#include "report/merge_reader.h"
+
+#include <rapidjson/error/en.h>
+#include <rapidjson/reader.h>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+
+#include "report/json_document.h"
+#include "report/row_keys.h"
+#include "settings.h"
+#include "stats/stat_kinds.h"
+
+namespace tallywire {
+
+namespace {
+
+namespace doc = json_document;
+
+// The reader's input: stdio read in blocks. Peek and Take are what
+// rapidjson asks of a stream; a stream that has ended peeks as '\0', and
+// at_end tells that apart from a zero byte in the input.
+class block_stream {
+public:
+    using Ch = char;
+
+    explicit block_stream(std::FILE* in) : in_(in) { refill(); }
+
+    Ch Peek() const { return buffer_[at_]; }
+    Ch Take() {
+        const Ch taken = buffer_[at_];
+        if (++at_ == filled_) {
+            refill();
+        }
+        return taken;
+    }
+    std::size_t Tell() const { return consumed_ + at_; }
+
+    // rapidjson's writing side of a stream, never used by a reader that
+    // does not parse in place.
+    Ch* PutBegin() { return nullptr; }
+    void Put(Ch) {}
+    void Flush() {}
+    std::size_t PutEnd(Ch*) { return 0; }
+
+    bool at_end() const { return ended_ && at_ == filled_; }
+    int read_error() const { return read_error_; }
+
+    void skip_whitespace() {
+        while (!at_end() && (Peek() == ' ' || Peek() == '\n' || Peek() == '\r' || Peek() == '\t')) {
+            Take();
+        }
+    }
+
+private:
+    void refill() {
+        consumed_ += filled_;
+        at_ = 0;
+        filled_ = ended_ ? 0 : std::fread(buffer_.data(), 1, buffer_.size() - 1, in_);
+        if (filled_ < buffer_.size() - 1) {
+            if (std::ferror(in_) != 0) {
+                read_error_ = errno != 0 ? errno : EIO;
+            }
+            ended_ = true;
+        }
+        buffer_[filled_] = '\0';
+    }
+
+    std::FILE* in_;
+    std::array<char, std::size_t{1} << 16> buffer_{};
+    std::size_t at_ = 0;
+    std::size_t filled_ = 0;
+    std::size_t consumed_ = 0;
+    bool ended_ = false;
+    int read_error_ = 0;
+};
+
+// The counting settings a report states, compared setting by setting.
+struct counting_settings {
+    std::uint32_t kinds = 0;
+    bool direction_split = false;
+    std::optional<std::int32_t> port_limit;
+    bool ipv6 = false;
+    bool look_through = false;
+};
+
+// The name of the first setting on which a and b differ, or null; only the
+// settings named in compared are looked at.
+const char* first_difference(const counting_settings& a, const counting_settings& b,
+                             const named_settings& compared) {
+    if (compared.stat_kinds && a.kinds != b.kinds) {
+        return "-S (the statistics collected)";
+    }
+    if (compared.direction_split && a.direction_split != b.direction_split) {
+        return "-d (sources and destinations apart)";
+    }
+    if (compared.port_limit && a.port_limit != b.port_limit) {
+        return "-P/-R (the port limit)";
+    }
+    if (compared.ipv6 && a.ipv6 != b.ipv6) {
+        return "--ipv6";
+    }
+    if (compared.look_through && a.look_through != b.look_through) {
+        return "--look-through";
+    }
+    return nullptr;
+}
+
+constexpr named_settings every_setting{true, true, true, true, true};
+
+counting_settings command_line_settings() {
+    const settings& chosen = current_settings;
+    counting_settings stated;
+    stated.kinds = chosen.stat_kinds;
+    stated.direction_split = chosen.direction_split;
+    if (chosen.port_limit_enabled) {
+        stated.port_limit = chosen.port_limit;
+    }
+    stated.ipv6 = chosen.ipv6;
+    stated.look_through = chosen.look_through;
+    return stated;
+}
+
+void adopt(const counting_settings& stated) {
+    settings& chosen = current_settings;
+    chosen.stat_kinds = stated.kinds;
+    chosen.direction_split = stated.direction_split;
+    chosen.port_limit_enabled = stated.port_limit.has_value();
+    chosen.port_limit = stated.port_limit.value_or(chosen.port_limit);
+    chosen.ipv6 = stated.ipv6;
+    chosen.look_through = stated.look_through;
+}
+
+std::optional<std::uint32_t> kind_of_name(std::string_view name) {
+    for (std::size_t bit = 0; bit < stat_kind_names.size(); ++bit) {
+        if (stat_kind_names[bit] == name) {
+            return std::uint32_t{1} << bit;
+        }
+    }
+    return std::nullopt;
+}
+
+// A text from the input quoted in a message, cut so that a hostile key
+// cannot flood the terminal.
+std::string quoted(std::string_view text) {
+    constexpr std::size_t longest = 60;
+    std::string shown = "\"" + std::string(text.substr(0, longest));
+    return shown + (text.size() > longest ? "...\"" : "\"");
+}
+
+// A key as the document wrote it, for a message.
+std::string key_text(std::uint32_t kind, const std::variant<table_key, wide_key>& key) {
+    if (kind == stat_total) {
+        return "null";
+    }
+    std::array<char, 64> text{};
+    report_row narrow;
+    wide_row wide;
+    labelled_row row{kind, {}, {}, nullptr, nullptr};
+    if (const auto* as_wide = std::get_if<wide_key>(&key)) {
+        wide.key = *as_wide;
+        row.wide = &wide;
+    } else {
+        narrow.key = std::get<table_key>(key);
+        row.row = &narrow;
+    }
+    const row_key_field field = row_key(row, text);
+    return field.shape == row_key_field::form::number ? std::to_string(field.number)
+                                                      : quoted(field.text);
+}
+
+// Where in a document the reader stands.
+enum class place { outside, document, settings, kinds, drops, totals, tables, table, rows, row, done };
+
+// The events of one document, checked and added to the sums as they come.
+// Every handler returns false to stop the reading, with the reason in
+// refusal.
+class part_reader : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, part_reader> {
+public:
+    part_reader(merged_reports& sums, std::optional<counting_settings>& first_settings,
+                std::uint32_t part)
+        : sums_(sums), first_settings_(first_settings), part_(part) {}
+
+    std::string refusal;
+
+    bool finished() const { return place_ == place::done; }
+
+    bool StartObject() {
+        switch (place_) {
+        case place::outside: return enter(place::document);
+        case place::document:
+            if (member_ == doc::settings) {
+                return before(doc::settings) && enter(place::settings);
+            }
+            if (member_ == doc::drops) {
+                return enter(place::drops);
+            }
+            if (member_ == doc::totals) {
+                return enter(place::totals);
+            }
+            break;
+        case place::tables:
+            table_ = table_state{};
+            return enter(place::table);
+        case place::rows:
+            row_.clear();
+            return enter(place::row);
+        default: break;
+        }
+        return unexpected("an object");
+    }
+
+    bool EndObject(rapidjson::SizeType) {
+        switch (place_) {
+        case place::document: return end_document();
+        case place::settings: return end_settings();
+        case place::drops: return end_drops();
+        case place::totals: return leave(place::document);
+        case place::table:
+            if (!table_.kind || !table_.rows_read) {
+                return refuse("a table without its kind or its rows");
+            }
+            return leave(place::tables);
+        case place::row: return end_row();
+        default: return refuse("malformed document");
+        }
+    }
+
+    bool StartArray() {
+        if (place_ == place::settings && member_ == doc::kinds) {
+            stated_.kinds = 0;
+            return enter(place::kinds);
+        }
+        if (place_ == place::document && member_ == doc::tables) {
+            if (!seen_settings_ || !seen_complete_) {
+                return refuse("\"tables\" before \"settings\" and \"complete\"");
+            }
+            return enter(place::tables);
+        }
+        if (place_ == place::table && member_ == doc::rows) {
+            if (!table_.kind) {
+                return refuse("a table's rows before its kind");
+            }
+            return enter(place::rows);
+        }
+        return unexpected("an array");
+    }
+
+    bool EndArray(rapidjson::SizeType) {
+        switch (place_) {
+        case place::kinds: return leave(place::settings);
+        case place::tables: return leave(place::document);
+        case place::rows:
+            table_.rows_read = true;
+            return add_pending() && leave(place::table);
+        default: return refuse("malformed document");
+        }
+    }
+
+    bool Key(const char* text, rapidjson::SizeType length, bool) {
+        member_.assign(text, length);
+        if (place_ == place::document && members_ == 0 && member_ != doc::program) {
+            return refuse("not a tallywire document");
+        }
+        ++members_;
+        return true;
+    }
+
+    bool String(const char* text, rapidjson::SizeType length, bool) {
+        const std::string_view value(text, length);
+        switch (place_) {
+        case place::document:
+            if (member_ == doc::program) {
+                return value == doc::program_name || refuse("not a tallywire document");
+            }
+            if (member_ == doc::version) {
+                return true;
+            }
+            break;
+        case place::kinds:
+            if (const auto kind = kind_of_name(value)) {
+                stated_.kinds |= *kind;
+                return true;
+            }
+            return refuse("unknown statistic " + quoted(value));
+        case place::table:
+            if (member_ == doc::kind) {
+                return begin_table(value);
+            }
+            break;
+        case place::row:
+            if (member_ == doc::key) {
+                row_.key = key_from_text(table_.kind, value);
+                row_.key_given = true;
+                row_.key_text.assign("\"").append(value.substr(0, 60)).append("\"");
+                return true;
+            }
+            if (member_ == doc::label) {
+                return true;  // looked up afresh for the merged report
+            }
+            if (member_ == doc::direction) {
+                return read_direction(value);
+            }
+            break;
+        default: break;
+        }
+        return unexpected("a string");
+    }
+
+    bool Bool(bool value) {
+        if (place_ == place::document) {
+            if (member_ == doc::complete) {
+                seen_complete_ = true;
+                return value || refuse("cut by -t: not every row is present");
+            }
+            if (member_ == doc::read_error) {
+                sums_.outcome.stopped_at_read_error |= value;
+                return true;
+            }
+        } else if (place_ == place::settings) {
+            if (member_ == doc::direction_split) {
+                return set_once(seen_.direction_split, stated_.direction_split, value);
+            }
+            if (member_ == doc::ipv6) {
+                return set_once(seen_.ipv6, stated_.ipv6, value);
+            }
+            if (member_ == doc::look_through) {
+                return set_once(seen_.look_through, stated_.look_through, value);
+            }
+        }
+        return unexpected("true or false");
+    }
+
+    bool Null() {
+        if (place_ == place::document && member_ == doc::drops) {
+            return true;
+        }
+        if (place_ == place::settings && member_ == doc::port_limit) {
+            seen_.port_limit = true;
+            stated_.port_limit.reset();
+            return true;
+        }
+        if (place_ == place::row) {
+            if (member_ == doc::share) {
+                return true;
+            }
+            if (member_ == doc::key) {
+                row_.key = table_.kind == stat_total
+                               ? std::optional<std::variant<table_key, wide_key>>(
+                                     *key_from_number(stat_total, 0))
+                               : std::nullopt;
+                row_.key_given = true;
+                row_.key_text = "null";
+                return true;
+            }
+        }
+        return unexpected("null");
+    }
+
+    bool Uint(unsigned value) { return Uint64(value); }
+    bool Uint64(std::uint64_t value) {
+        switch (place_) {
+        case place::document:
+            if (member_ == doc::format) {
+                seen_format_ = true;
+                return value == doc::format_number ||
+                       refuse("a report of format " + std::to_string(value) +
+                              "; this tallywire reads format " +
+                              std::to_string(doc::format_number));
+            }
+            break;
+        case place::settings:
+            if (member_ == doc::port_limit && value <= INT32_MAX) {
+                seen_.port_limit = true;
+                stated_.port_limit = static_cast<std::int32_t>(value);
+                return true;
+            }
+            break;
+        case place::drops:
+            if (member_ == doc::by_kernel) {
+                drops_.by_kernel = value;
+                return true;
+            }
+            if (member_ == doc::by_interface) {
+                drops_.by_interface = value;
+                return true;
+            }
+            if (member_ == doc::drops_total) {
+                return true;
+            }
+            break;
+        case place::totals:
+            if (member_ == doc::packets || member_ == doc::bytes) {
+                return true;
+            }
+            break;
+        case place::row:
+            if (member_ == doc::key) {
+                const auto key = key_from_number(table_.kind, value);
+                row_.key = key ? std::optional<std::variant<table_key, wide_key>>(*key)
+                               : std::nullopt;
+                row_.key_given = true;
+                row_.key_text = std::to_string(value);
+                return true;
+            }
+            if (member_ == doc::packets) {
+                row_.packets = value;
+                return true;
+            }
+            if (member_ == doc::bytes) {
+                row_.bytes = value;
+                return true;
+            }
+            if (member_ == doc::share) {
+                return true;
+            }
+            break;
+        default: break;
+        }
+        return unexpected("a count");
+    }
+
+    bool Int(int value) { return Int64(value); }
+    bool Int64(std::int64_t value) {
+        if (place_ == place::settings && member_ == doc::port_limit && value >= INT32_MIN) {
+            seen_.port_limit = true;
+            stated_.port_limit = static_cast<std::int32_t>(value);
+            return true;
+        }
+        return share_or(value < 0 ? "a negative number" : "a number");
+    }
+
+    bool Double(double) { return share_or("a number that is no count"); }
+
+private:
+    struct table_state {
+        std::uint32_t kind = 0;
+        bool rows_read = false;
+    };
+    struct row_state {
+        std::optional<std::variant<table_key, wide_key>> key;
+        bool key_given = false;
+        std::string key_text;
+        std::optional<std::int8_t> direction;
+        std::optional<std::uint64_t> packets;
+        std::optional<std::uint64_t> bytes;
+
+        // As a fresh row_state, but the key text keeps its buffer.
+        void clear() {
+            key.reset();
+            key_given = false;
+            key_text.clear();
+            direction.reset();
+            packets.reset();
+            bytes.reset();
+        }
+    };
+    // A row checked and waiting to be added with the rows after it.
+    struct pending_row {
+        std::variant<table_key, wide_key> key;
+        table_counters counters;
+    };
+
+    bool refuse(std::string reason) {
+        refusal = std::move(reason);
+        return false;
+    }
+
+    bool unexpected(const char* what) {
+        if (place_ == place::outside) {
+            return refuse("not a tallywire document");
+        }
+        return refuse(std::string(what) + " where the document has no place for it" +
+                      (member_.empty() ? "" : " (at \"" + member_.substr(0, 40) + "\")"));
+    }
+
+    bool share_or(const char* what) {
+        return (place_ == place::row && member_ == doc::share) || unexpected(what);
+    }
+
+    bool enter(place next) {
+        place_ = next;
+        member_.clear();
+        return true;
+    }
+    bool leave(place back) {
+        place_ = back;
+        return true;
+    }
+
+    bool before(std::string_view member) {
+        return seen_format_ || refuse("\"" + std::string(member) + "\" before \"format\"");
+    }
+
+    bool set_once(bool& seen, bool& setting, bool value) {
+        seen = true;
+        setting = value;
+        return true;
+    }
+
+    bool end_document() {
+        if (!seen_format_ || !seen_settings_ || !seen_complete_ || !seen_tables_) {
+            return refuse("not a whole tallywire document: \"format\", \"settings\", "
+                          "\"complete\" or \"tables\" is missing");
+        }
+        return leave(place::done);
+    }
+
+    bool end_settings() {
+        if (!seen_.direction_split || !seen_.port_limit || !seen_.ipv6 || !seen_.look_through ||
+            (stated_.kinds & stat_total) == 0) {
+            return refuse("settings without every counting setting");
+        }
+        if (first_settings_) {
+            if (const char* differs = first_difference(stated_, *first_settings_, every_setting)) {
+                return refuse(std::string("its ") + differs + " differs from part 1's");
+            }
+        } else {
+            if (const char* differs = first_difference(stated_, command_line_settings(),
+                                                       current_settings.named)) {
+                return refuse(std::string("its ") + differs + " differs from the command line's");
+            }
+            first_settings_ = stated_;
+            adopt(stated_);
+            for (std::size_t bit = 0; bit < stat_kind_names.size(); ++bit) {
+                const std::uint32_t kind = std::uint32_t{1} << bit;
+                if ((stated_.kinds & kind) != 0) {
+                    sums_.tables.push_back(merged_table{kind, std::make_unique<summed_rows>()});
+                }
+            }
+        }
+        seen_settings_ = true;
+        return leave(place::document);
+    }
+
+    bool end_drops() {
+        capture_outcome& outcome = sums_.outcome;
+        drop_counts sum = outcome.drops.value_or(drop_counts{});
+        if (__builtin_add_overflow(sum.by_kernel, drops_.by_kernel, &sum.by_kernel) ||
+            __builtin_add_overflow(sum.by_interface, drops_.by_interface, &sum.by_interface)) {
+            return refuse("its drops bring the sum past 2^64 - 1");
+        }
+        outcome.drops = sum;
+        return leave(place::document);
+    }
+
+    bool begin_table(std::string_view name) {
+        const auto kind = kind_of_name(name);
+        if (!kind || (stated_.kinds & *kind) == 0) {
+            return refuse("a table " + quoted(name) + " its settings do not collect");
+        }
+        if ((tables_read_ & *kind) != 0) {
+            return refuse("the table " + quoted(name) + " stands twice");
+        }
+        tables_read_ |= *kind;
+        table_.kind = *kind;
+        seen_tables_ = true;
+        return true;
+    }
+
+    bool read_direction(std::string_view value) {
+        for (std::size_t side = 0; side < std::size(doc::direction_names); ++side) {
+            if (value == doc::direction_names[side]) {
+                row_.direction = static_cast<std::int8_t>(side);
+                return true;
+            }
+        }
+        return refuse("a direction " + quoted(value));
+    }
+
+    bool end_row() {
+        const std::string_view kind_name = stat_kind_name(table_.kind);
+        if (!row_.key_given || !row_.packets || !row_.bytes) {
+            return refuse(std::string(kind_name) + " row without its key, packets or bytes");
+        }
+        if (!row_.key || (std::holds_alternative<wide_key>(*row_.key) && !stated_.ipv6)) {
+            return refuse(std::string(kind_name) + " key " + row_.key_text + " does not parse");
+        }
+        const bool sides_apart = stated_.direction_split && two_sided(table_.kind);
+        if (row_.direction.has_value() != sides_apart) {
+            return refuse(std::string(kind_name) + " key " + row_.key_text +
+                          (sides_apart ? " without" : " with") + " a direction");
+        }
+        if (*row_.packets == 0) {
+            return refuse(std::string(kind_name) + " key " + row_.key_text + " of no packets");
+        }
+        std::variant<table_key, wide_key> key = *row_.key;
+        const std::int8_t direction = row_.direction.value_or(0);
+        std::visit([&](auto& either) { either.direction = direction; }, key);
+        summed_rows& sums = *table_sums();
+        std::visit([&](const auto& either) { sums.prefetch(either); }, key);
+        pending_[pending_count_++] = pending_row{key, table_counters{*row_.bytes, *row_.packets}};
+        return (pending_count_ < pending_.size() || add_pending()) && leave(place::rows);
+    }
+
+    // Adds the pending rows of the table in order. A merge of millions of
+    // keys waits on memory: each row's slot is prefetched when the row is
+    // read, and the adds come once a batch of them is on its way.
+    bool add_pending() {
+        const std::size_t count = std::exchange(pending_count_, 0);
+        if (count == 0) {
+            return true;
+        }
+        summed_rows& sums = *table_sums();
+        for (std::size_t next = 0; next < count; ++next) {
+            const pending_row& row = pending_[next];
+            const summed_rows::outcome added = std::visit(
+                [&](const auto& key) { return sums.add(key, row.counters, part_); }, row.key);
+            if (added != summed_rows::outcome::added) {
+                return refuse_row(row.key, added);
+            }
+        }
+        return true;
+    }
+
+    bool refuse_row(const std::variant<table_key, wide_key>& key, summed_rows::outcome added) {
+        const std::string described = std::string(stat_kind_name(table_.kind)) + " key " +
+                                      key_text(table_.kind, key);
+        const std::int8_t direction = std::visit([](const auto& either) { return either.direction; }, key);
+        const bool sides_apart = stated_.direction_split && two_sided(table_.kind);
+        switch (added) {
+        case summed_rows::outcome::added: break;
+        case summed_rows::outcome::repeated:
+            return refuse(described +
+                          (sides_apart ? " (" + std::string(doc::direction_names[direction]) + ")"
+                                       : std::string()) +
+                          " stands twice");
+        case summed_rows::outcome::past_limit:
+            return refuse("the sum of " + described + " passes 2^64 - 1");
+        case summed_rows::outcome::no_memory: break;
+        }
+        return refuse(std::string("no memory for the sums: ") + std::strerror(ENOMEM));
+    }
+
+    summed_rows* table_sums() {
+        for (merged_table& table : sums_.tables) {
+            if (table.kind == table_.kind) {
+                return table.sums.get();
+            }
+        }
+        return nullptr;  // every kind of the settings has its table
+    }
+
+    merged_reports& sums_;
+    std::optional<counting_settings>& first_settings_;
+    std::uint32_t part_;
+
+    place place_ = place::outside;
+    std::string member_;
+    std::size_t members_ = 0;
+    bool seen_format_ = false;
+    bool seen_settings_ = false;
+    bool seen_complete_ = false;
+    bool seen_tables_ = false;
+    named_settings seen_;
+    counting_settings stated_;
+    drop_counts drops_;
+    std::uint32_t tables_read_ = 0;
+    table_state table_;
+    row_state row_;
+    std::array<pending_row, 16> pending_{};
+    std::size_t pending_count_ = 0;
+};
+
+void say(std::uint32_t part, const std::string& reason) {
+    std::fprintf(stderr, "tallywire: --merge: part %u: %s\n", part, reason.c_str());
+}
+
+}  // namespace
+
+std::optional<merged_reports> merge_reports(std::FILE* in) {
+    merged_reports sums;
+    std::optional<counting_settings> first_settings;
+    block_stream stream(in);
+    rapidjson::Reader reader;
+    constexpr unsigned flags = rapidjson::kParseStopWhenDoneFlag |
+                               rapidjson::kParseValidateEncodingFlag |
+                               rapidjson::kParseIterativeFlag;
+    for (;;) {
+        stream.skip_whitespace();
+        if (stream.at_end()) {
+            break;
+        }
+        const std::uint32_t part = ++sums.parts;
+        part_reader events(sums, first_settings, part);
+        const rapidjson::ParseResult parsed = reader.Parse<flags>(stream, events);
+        if (!events.refusal.empty()) {
+            say(part, events.refusal);
+            return std::nullopt;
+        }
+        if (parsed.IsError() || !events.finished()) {
+            if (stream.read_error() != 0) {
+                say(part, std::string("cannot be read: ") + std::strerror(stream.read_error()));
+            } else if (stream.at_end()) {
+                say(part, "the input ends inside it: the document is cut short");
+            } else {
+                say(part, std::string("malformed JSON at byte ") + std::to_string(parsed.Offset()) +
+                              " of the input: " + rapidjson::GetParseError_En(parsed.Code()));
+            }
+            return std::nullopt;
+        }
+    }
+    if (stream.read_error() != 0) {
+        std::fprintf(stderr, "tallywire: --merge: cannot be read: %s\n",
+                     std::strerror(stream.read_error()));
+        return std::nullopt;
+    }
+    if (sums.parts == 0) {
+        std::fputs("tallywire: --merge: no report to merge: the input holds no document\n",
+                   stderr);
+        return std::nullopt;
+    }
+    return sums;
+}
+
+}  // namespace tallywire

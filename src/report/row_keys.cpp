@@ -1,0 +1,139 @@
+#include "report/row_keys.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <string>
+
+#include "report/row_labels.h"
+#include "stats/key_rules.h"
+#include "stats/stat_kinds.h"
+
+namespace tallywire {
+
+namespace {
+
+// Address and network texts are short: "255.255.255.255", or an IPv6
+// address with "/64" (INET6_ADDRSTRLEN 46 with its zero, plus 3).
+constexpr std::size_t key_text_room = 64;
+
+std::optional<std::array<std::uint8_t, 16>> parse_ipv6(std::string_view text) {
+    const std::string terminated(text);
+    std::array<std::uint8_t, 16> address{};
+    if (inet_pton(AF_INET6, terminated.c_str(), address.data()) != 1) {
+        return std::nullopt;
+    }
+    return address;
+}
+
+std::optional<std::uint32_t> parse_ipv4(std::string_view text) {
+    const std::string terminated(text);
+    in_addr address{};
+    if (inet_pton(AF_INET, terminated.c_str(), &address) != 1) {
+        return std::nullopt;
+    }
+    return address.s_addr;  // the bytes in network order, as counted
+}
+
+std::optional<std::variant<table_key, wide_key>> parse_text_key(std::uint32_t kind,
+                                                                std::string_view text) {
+    if (text.find(':') != std::string_view::npos) {
+        const bool network = kind == stat_network;
+        constexpr std::string_view prefix_length = "/64";
+        if (network && !text.ends_with(prefix_length)) {
+            return std::nullopt;
+        }
+        const auto address = parse_ipv6(network ? text.substr(0, text.size() - 3) : text);
+        if (!address || *address == std::array<std::uint8_t, 16>{}) {
+            return std::nullopt;
+        }
+        if (network && !std::all_of(address->begin() + 8, address->end(),
+                                    [](std::uint8_t byte) { return byte == 0; })) {
+            return std::nullopt;
+        }
+        wide_key key;
+        key.bytes = *address;
+        return key;
+    }
+    const auto address = parse_ipv4(text);
+    if (!address || *address == 0) {
+        return std::nullopt;
+    }
+    const std::uint32_t value =
+        kind == stat_network ? key_rules::classful_network(ntohl(*address)) : *address;
+    if (value == 0) {
+        return std::nullopt;
+    }
+    return table_key{value, 0};
+}
+
+}  // namespace
+
+row_key_field row_key(const labelled_row& row, std::span<char> text) {
+    using form = row_key_field::form;
+    switch (row.kind) {
+    case stat_link:
+    case stat_ip: return {form::number, row.row->key.value - 1, {}};
+    case stat_port: return {form::number, row.row->key.value, {}};
+    case stat_host:
+        return {form::text, 0,
+                row.wide ? named_ipv6_host_label(row.wide->key.bytes, nullptr, 0, text)
+                         : named_host_label(row.row->key.value, nullptr, 0, text)};
+    case stat_network:
+        return {form::text, 0,
+                row.wide ? ipv6_network_label(row.wide->key.bytes, text)
+                         : network_label(row.row->key.value, text)};
+    default: return {};
+    }
+}
+
+std::optional<table_key> key_from_number(std::uint32_t kind, std::uint64_t number) {
+    switch (kind) {
+    case stat_total:
+        return number == 0 ? std::optional(table_key{key_rules::total_value, 0}) : std::nullopt;
+    case stat_link:
+        return number <= 0xffff ? std::optional(table_key{static_cast<std::uint32_t>(number) + 1, 0})
+                                : std::nullopt;
+    case stat_ip:
+        return number <= 0xff ? std::optional(table_key{static_cast<std::uint32_t>(number) + 1, 0})
+                              : std::nullopt;
+    case stat_port:
+        return number >= 1 && number <= 0xffff
+                   ? std::optional(table_key{static_cast<std::uint32_t>(number), 0})
+                   : std::nullopt;
+    default: return std::nullopt;
+    }
+}
+
+std::optional<std::variant<table_key, wide_key>> key_from_text(std::uint32_t kind,
+                                                                std::string_view text) {
+    if (kind != stat_host && kind != stat_network) {
+        return std::nullopt;
+    }
+    const auto key = parse_text_key(kind, text);
+    if (!key) {
+        return std::nullopt;
+    }
+    // Only the text row_key writes for the key stands for it: "010.1.2.3"
+    // or "2001:DB8::" would parse, but two texts of one key in one part
+    // would slip past the check for keys that stand twice.
+    std::array<char, key_text_room> written{};
+    labelled_row row{kind, {}, {}, nullptr, nullptr};
+    report_row narrow;
+    wide_row wide;
+    if (const auto* as_wide = std::get_if<wide_key>(&*key)) {
+        wide.key = *as_wide;
+        row.wide = &wide;
+    } else {
+        narrow.key = std::get<table_key>(*key);
+        row.row = &narrow;
+    }
+    if (row_key(row, written).text != text) {
+        return std::nullopt;
+    }
+    return key;
+}
+
+}  // namespace tallywire

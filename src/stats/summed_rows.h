@@ -1,0 +1,59 @@
+#pragma once
+
+// Rows added up by key, for a merge of reports: the counters of each key
+// are the sum of all added under it, for one table.
+
+#include <absl/container/flat_hash_map.h>
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "stats/table_records.h"
+
+namespace tallywire {
+
+class summed_rows {
+public:
+    summed_rows() = default;
+
+    // repeated: the key was added before under the same part, which a
+    // report never holds; past_limit: a sum would pass 2^64 - 1. Neither
+    // changes the sums.
+    enum class outcome { added, repeated, past_limit, no_memory };
+
+    // part tells the documents apart: any number, the same for all the
+    // keys of one table of one document.
+    outcome add(const table_key& key, const table_counters& counters, std::uint32_t part);
+    outcome add(const wide_key& key, const table_counters& counters, std::uint32_t part);
+
+    // Starts fetching the slot of key into the cache, ahead of its add.
+    void prefetch(const table_key& key) const { narrow_.prefetch(pack(key)); }
+    void prefetch(const wide_key& key) const { wide_.prefetch(key); }
+
+    std::size_t size() const { return narrow_.size() + wide_.size(); }
+
+    // The sums as report rows, in no particular order; the sums are left
+    // empty. Null rows when there is no memory for them.
+    std::optional<table_rows> take_rows();
+    std::vector<wide_row> take_wide_rows();
+
+private:
+    static std::uint64_t pack(const table_key& key) {
+        return std::uint64_t{key.value} |
+               std::uint64_t{static_cast<std::uint8_t>(key.direction)} << 32;
+    }
+
+    // The counters lie in the hash map's own slots, so that adding to a
+    // key touches one place in memory: merging millions of rows waits on
+    // memory, not on arithmetic.
+    struct sum {
+        table_counters counters;
+        std::uint32_t part = 0;
+    };
+
+    absl::flat_hash_map<std::uint64_t, sum> narrow_;
+    absl::flat_hash_map<wide_key, sum> wide_;
+};
+
+}  // namespace tallywire
