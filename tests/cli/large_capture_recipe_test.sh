@@ -52,7 +52,7 @@ merge_options=${recipe##*--merge=- }
 # --- The capture, whole and in eight parts -----------------------------------
 
 # IPv4 and IPv6, ARP and other link protocols, a few hundred hosts and ports
-# with skewed popularity: every block has ties and more rows than -t keeps.
+# with skewed popularity: the Port, Host and Network blocks run past -t.
 "$TALLYWIRE_GEN" -o "$scratch/whole.pcap" -n 12000 -S 11 -H 400 -P 300 -z 1.0
 mkdir "$scratch/caps" "$scratch/bin"
 "$TALLYWIRE_SPLIT" -n 8 -o "$scratch/caps/part" "$scratch/whole.pcap"
