@@ -1,8 +1,5 @@
 #include "report/merge_reader.h"
 
-#include <rapidjson/error/en.h>
-#include <rapidjson/reader.h>
-
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -12,6 +9,8 @@
 #include <variant>
 
 #include "report/json_document.h"
+#include "report/json_reader.h"
+#include "report/row_adder.h"
 #include "report/row_keys.h"
 #include "settings.h"
 #include "stats/stat_kinds.h"
@@ -153,27 +152,6 @@ std::string quoted(std::string_view text) {
     return shown + (text.size() > longest ? "...\"" : "\"");
 }
 
-// A key as the document wrote it, for a message.
-std::string key_text(std::uint32_t kind, const std::variant<table_key, wide_key>& key) {
-    if (kind == stat_total) {
-        return "null";
-    }
-    std::array<char, 64> text{};
-    report_row narrow;
-    wide_row wide;
-    labelled_row row{kind, {}, {}, nullptr, nullptr};
-    if (const auto* as_wide = std::get_if<wide_key>(&key)) {
-        wide.key = *as_wide;
-        row.wide = &wide;
-    } else {
-        narrow.key = std::get<table_key>(key);
-        row.row = &narrow;
-    }
-    const row_key_field field = row_key(row, text);
-    return field.shape == row_key_field::form::number ? std::to_string(field.number)
-                                                      : quoted(field.text);
-}
-
 // Where in a document the reader stands.
 enum class place { outside, document, settings, kinds, drops, totals, tables, table, rows, row, done };
 
@@ -183,10 +161,14 @@ enum class place { outside, document, settings, kinds, drops, totals, tables, ta
 class part_reader : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, part_reader> {
 public:
     part_reader(merged_reports& sums, std::optional<counting_settings>& first_settings,
-                std::uint32_t part)
-        : sums_(sums), first_settings_(first_settings), part_(part) {}
+                std::uint32_t part, row_adder& adder)
+        : sums_(sums), first_settings_(first_settings), part_(part), adder_(adder) {
+        batch_.rows.reserve(row_adder::batch_rows);
+    }
 
     std::string refusal;
+    // The adder refused a row: it says why.
+    bool stopped_by_adder = false;
 
     bool finished() const { return place_ == place::done; }
 
@@ -257,7 +239,7 @@ public:
         case place::tables: return leave(place::document);
         case place::rows:
             table_.rows_read = true;
-            return add_pending() && leave(place::table);
+            return hand_over() && leave(place::table);
         default: return refuse("malformed document");
         }
     }
@@ -460,11 +442,6 @@ private:
             bytes.reset();
         }
     };
-    // A row checked and waiting to be added with the rows after it.
-    struct pending_row {
-        std::variant<table_key, wide_key> key;
-        table_counters counters;
-    };
 
     bool refuse(std::string reason) {
         refusal = std::move(reason);
@@ -592,49 +569,24 @@ private:
         std::variant<table_key, wide_key> key = *row_.key;
         const std::int8_t direction = row_.direction.value_or(0);
         std::visit([&](auto& either) { either.direction = direction; }, key);
-        summed_rows& sums = *table_sums();
-        std::visit([&](const auto& either) { sums.prefetch(either); }, key);
-        pending_[pending_count_++] = pending_row{key, table_counters{*row_.bytes, *row_.packets}};
-        return (pending_count_ < pending_.size() || add_pending()) && leave(place::rows);
+        if (batch_.rows.empty()) {
+            batch_.sums = table_sums();
+            batch_.kind = table_.kind;
+            batch_.part = part_;
+            batch_.sides_apart = sides_apart;
+        }
+        batch_.rows.push_back(checked_row{key, table_counters{*row_.bytes, *row_.packets}});
+        return (batch_.rows.size() < row_adder::batch_rows || hand_over()) && leave(place::rows);
     }
 
-    // Adds the pending rows of the table in order. A merge of millions of
-    // keys waits on memory: each row's slot is prefetched when the row is
-    // read, and the adds come once a batch of them is on its way.
-    bool add_pending() {
-        const std::size_t count = std::exchange(pending_count_, 0);
-        if (count == 0) {
+    // The rows gathered so far go to be added; false when the adder has
+    // refused a row, which ends the reading.
+    bool hand_over() {
+        if (batch_.rows.empty() || adder_.hand_over(batch_)) {
             return true;
         }
-        summed_rows& sums = *table_sums();
-        for (std::size_t next = 0; next < count; ++next) {
-            const pending_row& row = pending_[next];
-            const summed_rows::outcome added = std::visit(
-                [&](const auto& key) { return sums.add(key, row.counters, part_); }, row.key);
-            if (added != summed_rows::outcome::added) {
-                return refuse_row(row.key, added);
-            }
-        }
-        return true;
-    }
-
-    bool refuse_row(const std::variant<table_key, wide_key>& key, summed_rows::outcome added) {
-        const std::string described = std::string(stat_kind_name(table_.kind)) + " key " +
-                                      key_text(table_.kind, key);
-        const std::int8_t direction = std::visit([](const auto& either) { return either.direction; }, key);
-        const bool sides_apart = stated_.direction_split && two_sided(table_.kind);
-        switch (added) {
-        case summed_rows::outcome::added: break;
-        case summed_rows::outcome::repeated:
-            return refuse(described +
-                          (sides_apart ? " (" + std::string(doc::direction_names[direction]) + ")"
-                                       : std::string()) +
-                          " stands twice");
-        case summed_rows::outcome::past_limit:
-            return refuse("the sum of " + described + " passes 2^64 - 1");
-        case summed_rows::outcome::no_memory: break;
-        }
-        return refuse(std::string("no memory for the sums: ") + std::strerror(ENOMEM));
+        stopped_by_adder = true;
+        return false;
     }
 
     summed_rows* table_sums() {
@@ -649,6 +601,7 @@ private:
     merged_reports& sums_;
     std::optional<counting_settings>& first_settings_;
     std::uint32_t part_;
+    row_adder& adder_;
 
     place place_ = place::outside;
     std::string member_;
@@ -663,8 +616,7 @@ private:
     std::uint32_t tables_read_ = 0;
     table_state table_;
     row_state row_;
-    std::array<pending_row, 16> pending_{};
-    std::size_t pending_count_ = 0;
+    row_batch batch_;
 };
 
 void say(std::uint32_t part, const std::string& reason) {
@@ -678,6 +630,16 @@ std::optional<merged_reports> merge_reports(std::FILE* in) {
     std::optional<counting_settings> first_settings;
     block_stream stream(in);
     rapidjson::Reader reader;
+    row_adder adder;
+    // A refused add belongs to an earlier row than anything the reader
+    // stopped at after it, so it is told first.
+    const auto adder_refused = [&] {
+        if (const std::optional<add_refusal> refused = adder.finish()) {
+            say(refused->part, refused->reason);
+            return true;
+        }
+        return false;
+    };
     constexpr unsigned flags = rapidjson::kParseStopWhenDoneFlag |
                                rapidjson::kParseValidateEncodingFlag |
                                rapidjson::kParseIterativeFlag;
@@ -687,14 +649,15 @@ std::optional<merged_reports> merge_reports(std::FILE* in) {
             break;
         }
         const std::uint32_t part = ++sums.parts;
-        part_reader events(sums, first_settings, part);
+        part_reader events(sums, first_settings, part, adder);
         const rapidjson::ParseResult parsed = reader.Parse<flags>(stream, events);
-        if (!events.refusal.empty()) {
-            say(part, events.refusal);
-            return std::nullopt;
-        }
         if (parsed.IsError() || !events.finished()) {
-            if (stream.read_error() != 0) {
+            if (adder_refused()) {
+                return std::nullopt;
+            }
+            if (!events.refusal.empty()) {
+                say(part, events.refusal);
+            } else if (stream.read_error() != 0) {
                 say(part, std::string("cannot be read: ") + std::strerror(stream.read_error()));
             } else if (stream.at_end()) {
                 say(part, "the input ends inside it: the document is cut short");
@@ -704,6 +667,9 @@ std::optional<merged_reports> merge_reports(std::FILE* in) {
             }
             return std::nullopt;
         }
+    }
+    if (adder_refused()) {
+        return std::nullopt;
     }
     if (stream.read_error() != 0) {
         std::fprintf(stderr, "tallywire: --merge: cannot be read: %s\n",

@@ -1,14 +1,16 @@
 #include "stats/summed_rows.h"
 
+#include <algorithm>
 #include <new>
+#include <utility>
 
 namespace tallywire {
 
 namespace {
 
-table_key unpack(std::uint64_t packed) {
-    return table_key{static_cast<std::uint32_t>(packed), static_cast<std::int8_t>(packed >> 32)};
-}
+constexpr std::size_t first_capacity = 4096;
+// Positions are 4 bytes.
+constexpr std::size_t max_rows = 0xffffffffu;
 
 // Adds more into sum unless a count would pass 2^64 - 1.
 bool add_within_limit(table_counters& sum, const table_counters& more) {
@@ -46,7 +48,37 @@ summed_rows::outcome add_to(map_type& sums, const key_type& key, const table_cou
 
 summed_rows::outcome summed_rows::add(const table_key& key, const table_counters& counters,
                                       std::uint32_t part) {
-    return add_to(narrow_, pack(key), counters, part);
+    try {
+        if (count_ == max_rows) {
+            return outcome::no_memory;
+        }
+        const auto [at, fresh] =
+            positions_.try_emplace(pack(key), static_cast<std::uint32_t>(count_));
+        if (!fresh) {
+            report_row& row = rows_[at->second];
+            if (parts_[at->second] == part) {
+                return outcome::repeated;
+            }
+            table_counters sum{row.bytes, row.packets};
+            if (!add_within_limit(sum, counters)) {
+                return outcome::past_limit;
+            }
+            row.bytes = sum.bytes;
+            row.packets = sum.packets;
+            parts_[at->second] = part;
+            return outcome::added;
+        }
+        if (count_ == rows_.capacity() &&
+            !rows_.resize(std::max(first_capacity, rows_.capacity() * 2))) {
+            positions_.erase(at);
+            return outcome::no_memory;
+        }
+        parts_.push_back(part);
+        rows_[count_++] = report_row{key, counters.bytes, counters.packets};
+        return outcome::added;
+    } catch (const std::bad_alloc&) {
+        return outcome::no_memory;
+    }
 }
 
 summed_rows::outcome summed_rows::add(const wide_key& key, const table_counters& counters,
@@ -55,16 +87,10 @@ summed_rows::outcome summed_rows::add(const wide_key& key, const table_counters&
 }
 
 std::optional<table_rows> summed_rows::take_rows() {
-    page_array<report_row> rows;
-    if (!rows.resize(narrow_.size())) {
-        return std::nullopt;
-    }
-    std::size_t count = 0;
-    for (const auto& [key, sum] : narrow_) {
-        rows[count++] = report_row{unpack(key), sum.counters.bytes, sum.counters.packets};
-    }
-    narrow_ = {};
-    return table_rows(std::move(rows), count);
+    positions_ = {};
+    parts_ = {};
+    const std::size_t count = std::exchange(count_, 0);
+    return table_rows(std::exchange(rows_, page_array<report_row>{}), count);
 }
 
 std::vector<wide_row> summed_rows::take_wide_rows() {

@@ -71,4 +71,26 @@ INSTANTIATE_TEST_SUITE_P(
                       refusal{"hidden_word_overlong", {"--one-lookup-at-a-time-x"}, true}),
     [](const ::testing::TestParamInfo<refusal>& info) { return std::string(info.param.name); });
 
+TEST(FormatWord, OnlyTextCsvOrJson) {
+    const twtest::run_result run = twtest::run_tallywire({"--format=xml", "-r", "x.pcap"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "tallywire: --format takes text, csv or json, not 'xml'\n" + usage_for_binary());
+}
+
+// --merge reads counts, not frames: an option that chooses or shapes a
+// capture beside it is refused with its reason alone.
+TEST(MergeBesideACapture, RefusedWithoutTheUsageText) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--merge=-", "-i", "lo"}, {"-f", "tcp", "--merge=a.json"},
+          {"--merge=-", "-s", "5"}}) {
+        const twtest::run_result run = twtest::run_tallywire(args);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, "");
+        const char letter = args[0] == "-f" ? 'f' : args[1][1];
+        EXPECT_EQ(run.err, std::string("tallywire: --merge reads reports, not a capture: -") +
+                               letter + " cannot stand beside it\n");
+    }
+}
+
 }  // namespace
