@@ -11,9 +11,9 @@
 //    "totals":{"packets":2,"bytes":120},
 //    "tables":[
 //    {"kind":"Total","rows":[
-//    {"key":null,"label":"Total","packets":2,"bytes":120,"share":100}]},
+//    {"key":null,"label":"Total","packets":2,"bytes":120,"share":100.0000}]},
 //    {"kind":"Port","rows":[
-//    {"key":80,"label":"http (80)","packets":2,"bytes":120,"share":100}]}]}
+//    {"key":80,"label":"http (80)","packets":2,"bytes":120,"share":100.0000}]}]}
 // "settings" comes before "tables", so that a reader can set up its tables
 // before the first row arrives. "direction" ("source" or "destination")
 // stands in rows of Port, Host and Network under -d only. "drops" is null

@@ -155,19 +155,15 @@ private:
         out_.put(std::string_view(digits.data(), static_cast<std::size_t>(end - digits.data())));
     }
 
-    // The shortest text that reads back as the same double: a program gets
-    // the share exactly as the report computed it, and rounds it as it
-    // likes. A total of no bytes has no shares.
+    // The share as the text report shows it, four decimals: the same
+    // figure in every format, and packets, bytes and totals give any other
+    // precision a program wants. A total of no bytes has no shares.
     void put_share(std::uint64_t bytes) {
         if (total_bytes_ == 0) {
             out_.put("null");
             return;
         }
-        std::array<char, 32> digits;
-        const auto end = std::to_chars(digits.data(), digits.data() + digits.size(),
-                                       row_percent(bytes, total_bytes_))
-                             .ptr;
-        out_.put(std::string_view(digits.data(), static_cast<std::size_t>(end - digits.data())));
+        append_share(out_.text(), row_percent(bytes, total_bytes_));
     }
 
     output_batch out_;

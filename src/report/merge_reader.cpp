@@ -279,7 +279,9 @@ public:
             if (member_ == doc::key) {
                 row_.key = key_from_text(table_.kind, value);
                 row_.key_given = true;
-                row_.key_text.assign("\"").append(value.substr(0, 60)).append("\"");
+                if (!row_.key) {  // only a key that does not parse is quoted as given
+                    row_.key_text = quoted(value);
+                }
                 return true;
             }
             if (member_ == doc::label) {
@@ -337,7 +339,6 @@ public:
                                      *key_from_number(stat_total, 0))
                                : std::nullopt;
                 row_.key_given = true;
-                row_.key_text = "null";
                 return true;
             }
         }
@@ -387,7 +388,9 @@ public:
                 row_.key = key ? std::optional<std::variant<table_key, wide_key>>(*key)
                                : std::nullopt;
                 row_.key_given = true;
-                row_.key_text = std::to_string(value);
+                if (!row_.key) {
+                    row_.key_text = std::to_string(value);
+                }
                 return true;
             }
             if (member_ == doc::packets) {
@@ -555,16 +558,22 @@ private:
         if (!row_.key_given || !row_.packets || !row_.bytes) {
             return refuse(std::string(kind_name) + " row without its key, packets or bytes");
         }
-        if (!row_.key || (std::holds_alternative<wide_key>(*row_.key) && !stated_.ipv6)) {
+        if (!row_.key) {
             return refuse(std::string(kind_name) + " key " + row_.key_text + " does not parse");
+        }
+        // Made only for a message: most merges refuse no row.
+        const auto described = [&] {
+            return std::string(kind_name) + " key " + key_in_message(table_.kind, *row_.key);
+        };
+        if (std::holds_alternative<wide_key>(*row_.key) && !stated_.ipv6) {
+            return refuse(described() + " does not parse");
         }
         const bool sides_apart = stated_.direction_split && two_sided(table_.kind);
         if (row_.direction.has_value() != sides_apart) {
-            return refuse(std::string(kind_name) + " key " + row_.key_text +
-                          (sides_apart ? " without" : " with") + " a direction");
+            return refuse(described() + (sides_apart ? " without" : " with") + " a direction");
         }
         if (*row_.packets == 0) {
-            return refuse(std::string(kind_name) + " key " + row_.key_text + " of no packets");
+            return refuse(described() + " of no packets");
         }
         std::variant<table_key, wide_key> key = *row_.key;
         const std::int8_t direction = row_.direction.value_or(0);

@@ -1,6 +1,5 @@
 #include "report/row_adder.h"
 
-#include <array>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
@@ -16,35 +15,15 @@ namespace {
 // Queued batches the reader may run ahead by: enough to keep both threads
 // busy, few enough that memory stays that of some thousand rows.
 constexpr std::size_t most_queued = 4;
-// How far ahead of its add a row's slot is prefetched.
+// How far ahead of its add a key's slot is prefetched, and then the row
+// that slot points to.
 constexpr std::size_t prefetch_distance = 16;
-
-// A key as the document wrote it, for a message.
-std::string key_text(std::uint32_t kind, const std::variant<table_key, wide_key>& key) {
-    if (kind == stat_total) {
-        return "null";
-    }
-    std::array<char, 64> text{};
-    report_row narrow;
-    wide_row wide;
-    labelled_row row{kind, {}, {}, nullptr, nullptr};
-    if (const auto* as_wide = std::get_if<wide_key>(&key)) {
-        wide.key = *as_wide;
-        row.wide = &wide;
-    } else {
-        narrow.key = std::get<table_key>(key);
-        row.row = &narrow;
-    }
-    const row_key_field field = row_key(row, text);
-    return field.shape == row_key_field::form::number
-               ? std::to_string(field.number)
-               : "\"" + std::string(field.text) + "\"";
-}
+constexpr std::size_t row_prefetch_distance = 8;
 
 std::string refusal_reason(const row_batch& batch, const checked_row& row,
                            summed_rows::outcome added) {
     const std::string described =
-        std::string(stat_kind_name(batch.kind)) + " key " + key_text(batch.kind, row.key);
+        std::string(stat_kind_name(batch.kind)) + " key " + key_in_message(batch.kind, row.key);
     switch (added) {
     case summed_rows::outcome::repeated: {
         const std::int8_t direction =
@@ -141,6 +120,10 @@ void row_adder::add(const row_batch& batch) {
         if (next + prefetch_distance < rows.size()) {
             std::visit([&](const auto& key) { sums.prefetch(key); },
                        rows[next + prefetch_distance].key);
+        }
+        if (next + row_prefetch_distance < rows.size()) {
+            std::visit([&](const auto& key) { sums.prefetch_row(key); },
+                       rows[next + row_prefetch_distance].key);
         }
         const checked_row& row = rows[next];
         const summed_rows::outcome added =

@@ -37,6 +37,22 @@ std::optional<std::uint32_t> parse_ipv4(std::string_view text) {
     return address.s_addr;  // the bytes in network order, as counted
 }
 
+// The key field of a key as row_key writes it.
+row_key_field written_key(std::uint32_t kind, const std::variant<table_key, wide_key>& key,
+                          std::span<char> text) {
+    labelled_row row{kind, {}, {}, nullptr, nullptr};
+    report_row narrow;
+    wide_row wide;
+    if (const auto* as_wide = std::get_if<wide_key>(&key)) {
+        wide.key = *as_wide;
+        row.wide = &wide;
+    } else {
+        narrow.key = std::get<table_key>(key);
+        row.row = &narrow;
+    }
+    return row_key(row, text);
+}
+
 std::optional<std::variant<table_key, wide_key>> parse_text_key(std::uint32_t kind,
                                                                 std::string_view text) {
     if (text.find(':') != std::string_view::npos) {
@@ -61,12 +77,14 @@ std::optional<std::variant<table_key, wide_key>> parse_text_key(std::uint32_t ki
     if (!address || *address == 0) {
         return std::nullopt;
     }
-    const std::uint32_t value =
-        kind == stat_network ? key_rules::classful_network(ntohl(*address)) : *address;
-    if (value == 0) {
+    if (kind == stat_host) {
+        return table_key{*address, 0};
+    }
+    const std::uint32_t network = key_rules::classful_network(ntohl(*address));
+    if (network == 0) {
         return std::nullopt;
     }
-    return table_key{value, 0};
+    return table_key{network, 0};
 }
 
 }  // namespace
@@ -116,24 +134,28 @@ std::optional<std::variant<table_key, wide_key>> key_from_text(std::uint32_t kin
     if (!key) {
         return std::nullopt;
     }
-    // Only the text row_key writes for the key stands for it: "010.1.2.3"
-    // or "2001:DB8::" would parse, but two texts of one key in one part
-    // would slip past the check for keys that stand twice.
+    // Only the text row_key writes for the key stands for it: "2001:DB8::"
+    // or "10.1.2.3" for a network would parse, but two texts of one key in
+    // one part would slip past the check for keys that stand twice. An
+    // IPv4 host needs no check: inet_pton takes only four decimal numbers
+    // without leading zeros, which is the one way it is written.
+    const bool ipv4_host = kind == stat_host && std::holds_alternative<table_key>(*key);
     std::array<char, key_text_room> written{};
-    labelled_row row{kind, {}, {}, nullptr, nullptr};
-    report_row narrow;
-    wide_row wide;
-    if (const auto* as_wide = std::get_if<wide_key>(&*key)) {
-        wide.key = *as_wide;
-        row.wide = &wide;
-    } else {
-        narrow.key = std::get<table_key>(*key);
-        row.row = &narrow;
-    }
-    if (row_key(row, written).text != text) {
+    if (!ipv4_host && written_key(kind, *key, written).text != text) {
         return std::nullopt;
     }
     return key;
+}
+
+std::string key_in_message(std::uint32_t kind, const std::variant<table_key, wide_key>& key) {
+    std::array<char, key_text_room> text{};
+    const row_key_field field = written_key(kind, key, text);
+    switch (field.shape) {
+    case row_key_field::form::none: return "null";
+    case row_key_field::form::number: return std::to_string(field.number);
+    case row_key_field::form::text: break;
+    }
+    return "\"" + std::string(field.text) + "\"";
 }
 
 }  // namespace tallywire

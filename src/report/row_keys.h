@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <variant>
 
@@ -44,5 +45,9 @@ std::optional<table_key> key_from_number(std::uint32_t kind, std::uint64_t numbe
 // ::) are refused too.
 std::optional<std::variant<table_key, wide_key>> key_from_text(std::uint32_t kind,
                                                                 std::string_view text);
+
+// A key as a document writes it, quoted when it is a text, for a message:
+// 80, "10.1.2.3", null.
+std::string key_in_message(std::uint32_t kind, const std::variant<table_key, wide_key>& key);
 
 }  // namespace tallywire

@@ -30,6 +30,15 @@ public:
     // Starts fetching the slot of key into the cache, ahead of its add.
     void prefetch(const table_key& key) const { positions_.prefetch(pack(key)); }
     void prefetch(const wide_key& key) const { wide_.prefetch(key); }
+    // The second step for a key prefetched some adds before: its slot is in
+    // the cache by now and tells where its row lies, which is fetched next.
+    void prefetch_row(const table_key& key) const {
+        const auto at = positions_.find(pack(key));
+        if (at != positions_.end()) {
+            __builtin_prefetch(&rows_[at->second], 1);
+        }
+    }
+    void prefetch_row(const wide_key&) const {}
 
     std::size_t size() const { return count_ + wide_.size(); }
 
