@@ -1,8 +1,11 @@
 // Times a program against its floor in interleaved pairs: floor, subject,
-// floor, subject ... Interleaving spreads drifts of the machine (frequency,
-// cache, noisy neighbours) over both sides evenly, so the median of the pair
-// ratios is steadier than a ratio of two separate medians. Each child is
-// reaped with wait4, whose rusage gives that child's own peak resident size.
+// floor, subject ... The floor is any command: the bare read of a capture,
+// or another tallywire run whose cost the subject is set against; both sides
+// are treated alike, output included. Interleaving spreads drifts of the
+// machine (frequency, cache, noisy neighbours) over both sides evenly, so
+// the median of the pair ratios is steadier than a ratio of two separate
+// medians. Each child is reaped with wait4, whose rusage gives that child's
+// own peak resident size.
 //
 // pair_timer [-n pairs] [-f floor-stdout] [-s subject-stdout]
 //            -- floor-program args... -- subject-program args...
