@@ -1,5 +1,6 @@
 #include "report/merge_reader.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -60,8 +61,8 @@ private:
     void refill() {
         consumed_ += filled_;
         at_ = 0;
-        filled_ = ended_ ? 0 : std::fread(buffer_.data(), 1, buffer_.size() - 1, in_);
-        if (filled_ < buffer_.size() - 1) {
+        filled_ = ended_ ? 0 : std::fread(buffer_.data(), 1, block_size, in_);
+        if (filled_ < block_size) {
             if (std::ferror(in_) != 0) {
                 read_error_ = errno != 0 ? errno : EIO;
             }
@@ -71,7 +72,11 @@ private:
     }
 
     std::FILE* in_;
-    std::array<char, std::size_t{1} << 16> buffer_{};
+    // A whole number of stdio's blocks, which stdio then reads straight into
+    // the buffer instead of copying them out of its own; one byte more for
+    // the '\0' that ends what was read.
+    static constexpr std::size_t block_size = std::size_t{1} << 16;
+    std::array<char, block_size + 1> buffer_{};
     std::size_t at_ = 0;
     std::size_t filled_ = 0;
     std::size_t consumed_ = 0;
@@ -152,6 +157,85 @@ std::string quoted(std::string_view text) {
     return shown + (text.size() > longest ? "...\"" : "\"");
 }
 
+// The member a value belongs to.
+enum class field : std::uint8_t {
+    none,
+    unknown,
+    key,
+    label,
+    direction,
+    packets,
+    bytes,
+    share,
+    program,
+    version,
+    format,
+    settings,
+    kinds,
+    direction_split,
+    port_limit,
+    ipv6,
+    look_through,
+    complete,
+    read_error,
+    drops,
+    drops_total,
+    by_kernel,
+    by_interface,
+    totals,
+    tables,
+    kind,
+    rows,
+};
+
+// The member names a document holds, rows' first: they are most of the
+// names read.
+constexpr std::pair<std::string_view, field> field_names[] = {
+    {doc::key, field::key},
+    {doc::label, field::label},
+    {doc::direction, field::direction},
+    {doc::packets, field::packets},
+    {doc::bytes, field::bytes},
+    {doc::share, field::share},
+    {doc::program, field::program},
+    {doc::version, field::version},
+    {doc::format, field::format},
+    {doc::settings, field::settings},
+    {doc::kinds, field::kinds},
+    {doc::direction_split, field::direction_split},
+    {doc::port_limit, field::port_limit},
+    {doc::ipv6, field::ipv6},
+    {doc::look_through, field::look_through},
+    {doc::complete, field::complete},
+    {doc::read_error, field::read_error},
+    {doc::drops, field::drops},
+    {doc::drops_total, field::drops_total},
+    {doc::by_kernel, field::by_kernel},
+    {doc::by_interface, field::by_interface},
+    {doc::totals, field::totals},
+    {doc::tables, field::tables},
+    {doc::kind, field::kind},
+    {doc::rows, field::rows},
+};
+
+// Six names of every row come through here: length and first letter rule
+// out nearly every other name before a comparison is called.
+field field_of(std::string_view name) {
+    if (name.empty()) {
+        return field::unknown;
+    }
+    for (const auto& [known, value] : field_names) {
+        // A loop of its own: a call of memcmp for a five-letter name
+        // costs more than the comparison.
+        if (known.size() == name.size() && known[0] == name[0] &&
+            std::equal(known.begin(), known.end(), name.begin(),
+                       [](char a, char b) { return a == b; })) {
+            return value;
+        }
+    }
+    return field::unknown;
+}
+
 // Where in a document the reader stands.
 enum class place { outside, document, settings, kinds, drops, totals, tables, table, rows, row, done };
 
@@ -176,13 +260,13 @@ public:
         switch (place_) {
         case place::outside: return enter(place::document);
         case place::document:
-            if (member_ == doc::settings) {
+            if (field_ == field::settings) {
                 return before(doc::settings) && enter(place::settings);
             }
-            if (member_ == doc::drops) {
+            if (field_ == field::drops) {
                 return enter(place::drops);
             }
-            if (member_ == doc::totals) {
+            if (field_ == field::totals) {
                 return enter(place::totals);
             }
             break;
@@ -214,17 +298,17 @@ public:
     }
 
     bool StartArray() {
-        if (place_ == place::settings && member_ == doc::kinds) {
+        if (place_ == place::settings && field_ == field::kinds) {
             stated_.kinds = 0;
             return enter(place::kinds);
         }
-        if (place_ == place::document && member_ == doc::tables) {
+        if (place_ == place::document && field_ == field::tables) {
             if (!seen_settings_ || !seen_complete_) {
                 return refuse("\"tables\" before \"settings\" and \"complete\"");
             }
             return enter(place::tables);
         }
-        if (place_ == place::table && member_ == doc::rows) {
+        if (place_ == place::table && field_ == field::rows) {
             if (!table_.kind) {
                 return refuse("a table's rows before its kind");
             }
@@ -245,8 +329,12 @@ public:
     }
 
     bool Key(const char* text, rapidjson::SizeType length, bool) {
-        member_.assign(text, length);
-        if (place_ == place::document && members_ == 0 && member_ != doc::program) {
+        const std::string_view name(text, length);
+        field_ = field_of(name);
+        if (field_ == field::unknown) {
+            unknown_member_ = name.substr(0, 40);
+        }
+        if (place_ == place::document && members_ == 0 && field_ != field::program) {
             return refuse("not a tallywire document");
         }
         ++members_;
@@ -257,10 +345,10 @@ public:
         const std::string_view value(text, length);
         switch (place_) {
         case place::document:
-            if (member_ == doc::program) {
+            if (field_ == field::program) {
                 return value == doc::program_name || refuse("not a tallywire document");
             }
-            if (member_ == doc::version) {
+            if (field_ == field::version) {
                 return true;
             }
             break;
@@ -271,12 +359,12 @@ public:
             }
             return refuse("unknown statistic " + quoted(value));
         case place::table:
-            if (member_ == doc::kind) {
+            if (field_ == field::kind) {
                 return begin_table(value);
             }
             break;
         case place::row:
-            if (member_ == doc::key) {
+            if (field_ == field::key) {
                 row_.key = key_from_text(table_.kind, value);
                 row_.key_given = true;
                 if (!row_.key) {  // only a key that does not parse is quoted as given
@@ -284,10 +372,10 @@ public:
                 }
                 return true;
             }
-            if (member_ == doc::label) {
+            if (field_ == field::label) {
                 return true;  // looked up afresh for the merged report
             }
-            if (member_ == doc::direction) {
+            if (field_ == field::direction) {
                 return read_direction(value);
             }
             break;
@@ -298,22 +386,22 @@ public:
 
     bool Bool(bool value) {
         if (place_ == place::document) {
-            if (member_ == doc::complete) {
+            if (field_ == field::complete) {
                 seen_complete_ = true;
                 return value || refuse("cut by -t: not every row is present");
             }
-            if (member_ == doc::read_error) {
+            if (field_ == field::read_error) {
                 sums_.outcome.stopped_at_read_error |= value;
                 return true;
             }
         } else if (place_ == place::settings) {
-            if (member_ == doc::direction_split) {
+            if (field_ == field::direction_split) {
                 return set_once(seen_.direction_split, stated_.direction_split, value);
             }
-            if (member_ == doc::ipv6) {
+            if (field_ == field::ipv6) {
                 return set_once(seen_.ipv6, stated_.ipv6, value);
             }
-            if (member_ == doc::look_through) {
+            if (field_ == field::look_through) {
                 return set_once(seen_.look_through, stated_.look_through, value);
             }
         }
@@ -321,19 +409,19 @@ public:
     }
 
     bool Null() {
-        if (place_ == place::document && member_ == doc::drops) {
+        if (place_ == place::document && field_ == field::drops) {
             return true;
         }
-        if (place_ == place::settings && member_ == doc::port_limit) {
+        if (place_ == place::settings && field_ == field::port_limit) {
             seen_.port_limit = true;
             stated_.port_limit.reset();
             return true;
         }
         if (place_ == place::row) {
-            if (member_ == doc::share) {
+            if (field_ == field::share) {
                 return true;
             }
-            if (member_ == doc::key) {
+            if (field_ == field::key) {
                 row_.key = table_.kind == stat_total
                                ? std::optional<std::variant<table_key, wide_key>>(
                                      *key_from_number(stat_total, 0))
@@ -349,7 +437,7 @@ public:
     bool Uint64(std::uint64_t value) {
         switch (place_) {
         case place::document:
-            if (member_ == doc::format) {
+            if (field_ == field::format) {
                 seen_format_ = true;
                 return value == doc::format_number ||
                        refuse("a report of format " + std::to_string(value) +
@@ -358,32 +446,32 @@ public:
             }
             break;
         case place::settings:
-            if (member_ == doc::port_limit && value <= INT32_MAX) {
+            if (field_ == field::port_limit && value <= INT32_MAX) {
                 seen_.port_limit = true;
                 stated_.port_limit = static_cast<std::int32_t>(value);
                 return true;
             }
             break;
         case place::drops:
-            if (member_ == doc::by_kernel) {
+            if (field_ == field::by_kernel) {
                 drops_.by_kernel = value;
                 return true;
             }
-            if (member_ == doc::by_interface) {
+            if (field_ == field::by_interface) {
                 drops_.by_interface = value;
                 return true;
             }
-            if (member_ == doc::drops_total) {
+            if (field_ == field::drops_total) {
                 return true;
             }
             break;
         case place::totals:
-            if (member_ == doc::packets || member_ == doc::bytes) {
+            if (field_ == field::packets || field_ == field::bytes) {
                 return true;
             }
             break;
         case place::row:
-            if (member_ == doc::key) {
+            if (field_ == field::key) {
                 const auto key = key_from_number(table_.kind, value);
                 row_.key = key ? std::optional<std::variant<table_key, wide_key>>(*key)
                                : std::nullopt;
@@ -393,15 +481,15 @@ public:
                 }
                 return true;
             }
-            if (member_ == doc::packets) {
+            if (field_ == field::packets) {
                 row_.packets = value;
                 return true;
             }
-            if (member_ == doc::bytes) {
+            if (field_ == field::bytes) {
                 row_.bytes = value;
                 return true;
             }
-            if (member_ == doc::share) {
+            if (field_ == field::share) {
                 return true;
             }
             break;
@@ -412,7 +500,7 @@ public:
 
     bool Int(int value) { return Int64(value); }
     bool Int64(std::int64_t value) {
-        if (place_ == place::settings && member_ == doc::port_limit && value >= INT32_MIN) {
+        if (place_ == place::settings && field_ == field::port_limit && value >= INT32_MIN) {
             seen_.port_limit = true;
             stated_.port_limit = static_cast<std::int32_t>(value);
             return true;
@@ -456,16 +544,28 @@ private:
             return refuse("not a tallywire document");
         }
         return refuse(std::string(what) + " where the document has no place for it" +
-                      (member_.empty() ? "" : " (at \"" + member_.substr(0, 40) + "\")"));
+                      (field_ == field::none ? "" : " (at \"" + member_name() + "\")"));
+    }
+
+    std::string member_name() const {
+        if (field_ == field::unknown) {
+            return unknown_member_;
+        }
+        for (const auto& [known, value] : field_names) {
+            if (value == field_) {
+                return std::string(known);
+            }
+        }
+        return {};
     }
 
     bool share_or(const char* what) {
-        return (place_ == place::row && member_ == doc::share) || unexpected(what);
+        return (place_ == place::row && field_ == field::share) || unexpected(what);
     }
 
     bool enter(place next) {
         place_ = next;
-        member_.clear();
+        field_ = field::none;
         return true;
     }
     bool leave(place back) {
@@ -613,7 +713,8 @@ private:
     row_adder& adder_;
 
     place place_ = place::outside;
-    std::string member_;
+    field field_ = field::none;
+    std::string unknown_member_;  // the last name the document has no place for
     std::size_t members_ = 0;
     bool seen_format_ = false;
     bool seen_settings_ = false;
