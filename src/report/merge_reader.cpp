@@ -9,8 +9,10 @@
 #include <utility>
 #include <variant>
 
+#include "report/block_stream.h"
 #include "report/json_document.h"
 #include "report/json_reader.h"
+#include "report/merge_settings.h"
 #include "report/row_adder.h"
 #include "report/row_keys.h"
 #include "settings.h"
@@ -21,133 +23,6 @@ namespace tallywire {
 namespace {
 
 namespace doc = json_document;
-
-// The reader's input: stdio read in blocks. Peek and Take are what
-// rapidjson asks of a stream; a stream that has ended peeks as '\0', and
-// at_end tells that apart from a zero byte in the input.
-class block_stream {
-public:
-    using Ch = char;
-
-    explicit block_stream(std::FILE* in) : in_(in) { refill(); }
-
-    Ch Peek() const { return buffer_[at_]; }
-    Ch Take() {
-        const Ch taken = buffer_[at_];
-        if (++at_ == filled_) {
-            refill();
-        }
-        return taken;
-    }
-    std::size_t Tell() const { return consumed_ + at_; }
-
-    // rapidjson's writing side of a stream, never used by a reader that
-    // does not parse in place.
-    Ch* PutBegin() { return nullptr; }
-    void Put(Ch) {}
-    void Flush() {}
-    std::size_t PutEnd(Ch*) { return 0; }
-
-    bool at_end() const { return ended_ && at_ == filled_; }
-    int read_error() const { return read_error_; }
-
-    void skip_whitespace() {
-        while (!at_end() && (Peek() == ' ' || Peek() == '\n' || Peek() == '\r' || Peek() == '\t')) {
-            Take();
-        }
-    }
-
-private:
-    void refill() {
-        consumed_ += filled_;
-        at_ = 0;
-        filled_ = ended_ ? 0 : std::fread(buffer_.data(), 1, block_size, in_);
-        if (filled_ < block_size) {
-            if (std::ferror(in_) != 0) {
-                read_error_ = errno != 0 ? errno : EIO;
-            }
-            ended_ = true;
-        }
-        buffer_[filled_] = '\0';
-    }
-
-    std::FILE* in_;
-    // A whole number of stdio's blocks, which stdio then reads straight into
-    // the buffer instead of copying them out of its own; one byte more for
-    // the '\0' that ends what was read.
-    static constexpr std::size_t block_size = std::size_t{1} << 16;
-    std::array<char, block_size + 1> buffer_{};
-    std::size_t at_ = 0;
-    std::size_t filled_ = 0;
-    std::size_t consumed_ = 0;
-    bool ended_ = false;
-    int read_error_ = 0;
-};
-
-// The counting settings a report states, compared setting by setting.
-struct counting_settings {
-    std::uint32_t kinds = 0;
-    bool direction_split = false;
-    std::optional<std::int32_t> port_limit;
-    bool ipv6 = false;
-    bool look_through = false;
-};
-
-// The name of the first setting on which a and b differ, or null; only the
-// settings named in compared are looked at.
-const char* first_difference(const counting_settings& a, const counting_settings& b,
-                             const named_settings& compared) {
-    if (compared.stat_kinds && a.kinds != b.kinds) {
-        return "-S (the statistics collected)";
-    }
-    if (compared.direction_split && a.direction_split != b.direction_split) {
-        return "-d (sources and destinations apart)";
-    }
-    if (compared.port_limit && a.port_limit != b.port_limit) {
-        return "-P/-R (the port limit)";
-    }
-    if (compared.ipv6 && a.ipv6 != b.ipv6) {
-        return "--ipv6";
-    }
-    if (compared.look_through && a.look_through != b.look_through) {
-        return "--look-through";
-    }
-    return nullptr;
-}
-
-constexpr named_settings every_setting{true, true, true, true, true};
-
-counting_settings command_line_settings() {
-    const settings& chosen = current_settings;
-    counting_settings stated;
-    stated.kinds = chosen.stat_kinds;
-    stated.direction_split = chosen.direction_split;
-    if (chosen.port_limit_enabled) {
-        stated.port_limit = chosen.port_limit;
-    }
-    stated.ipv6 = chosen.ipv6;
-    stated.look_through = chosen.look_through;
-    return stated;
-}
-
-void adopt(const counting_settings& stated) {
-    settings& chosen = current_settings;
-    chosen.stat_kinds = stated.kinds;
-    chosen.direction_split = stated.direction_split;
-    chosen.port_limit_enabled = stated.port_limit.has_value();
-    chosen.port_limit = stated.port_limit.value_or(chosen.port_limit);
-    chosen.ipv6 = stated.ipv6;
-    chosen.look_through = stated.look_through;
-}
-
-std::optional<std::uint32_t> kind_of_name(std::string_view name) {
-    for (std::size_t bit = 0; bit < stat_kind_names.size(); ++bit) {
-        if (stat_kind_names[bit] == name) {
-            return std::uint32_t{1} << bit;
-        }
-    }
-    return std::nullopt;
-}
 
 // A text from the input quoted in a message, cut so that a hostile key
 // cannot flood the terminal.
@@ -353,7 +228,7 @@ public:
             }
             break;
         case place::kinds:
-            if (const auto kind = kind_of_name(value)) {
+            if (const auto kind = stat_kind_of_name(value)) {
                 stated_.kinds |= *kind;
                 return true;
             }
@@ -630,7 +505,7 @@ private:
     }
 
     bool begin_table(std::string_view name) {
-        const auto kind = kind_of_name(name);
+        const auto kind = stat_kind_of_name(name);
         if (!kind || (stated_.kinds & *kind) == 0) {
             return refuse("a table " + quoted(name) + " its settings do not collect");
         }

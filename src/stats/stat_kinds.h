@@ -3,6 +3,7 @@
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace tallywire {
@@ -28,6 +29,16 @@ constexpr std::string_view stat_kind_name(std::uint32_t kind) {
     }
     const auto bit = static_cast<std::size_t>(std::countr_zero(kind));
     return bit < stat_kind_names.size() ? stat_kind_names[bit] : std::string_view{};
+}
+
+// The single bit of a kind by its display name; nothing for another name.
+constexpr std::optional<std::uint32_t> stat_kind_of_name(std::string_view name) {
+    for (std::size_t bit = 0; bit < stat_kind_names.size(); ++bit) {
+        if (stat_kind_names[bit] == name) {
+            return std::uint32_t{1} << bit;
+        }
+    }
+    return std::nullopt;
 }
 
 // Port, Host and Network count a packet under its source and its destination.

@@ -1,0 +1,37 @@
+#pragma once
+
+// The counting settings of merged reports: those a report states, those
+// the merge's command line names, and how they must agree.
+
+#include <cstdint>
+#include <optional>
+
+#include "settings.h"
+
+namespace tallywire {
+
+// The counting settings a report states, compared setting by setting.
+struct counting_settings {
+    std::uint32_t kinds = 0;
+    bool direction_split = false;
+    std::optional<std::int32_t> port_limit;
+    bool ipv6 = false;
+    bool look_through = false;
+};
+
+// Every counting setting, for comparing one part with another.
+inline constexpr named_settings every_setting{true, true, true, true, true};
+
+// The name of the first setting on which a and b differ, or null; only the
+// settings named in compared are looked at.
+const char* first_difference(const counting_settings& a, const counting_settings& b,
+                             const named_settings& compared);
+
+// The counting settings of this run's command line.
+counting_settings command_line_settings();
+
+// Makes the parts' settings this run's, so that the report labels the sums
+// as the parts' runs would have.
+void adopt(const counting_settings& stated);
+
+}  // namespace tallywire
