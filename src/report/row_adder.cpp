@@ -12,9 +12,10 @@ namespace tallywire {
 
 namespace {
 
-// Queued batches the reader may run ahead by: enough to keep both threads
-// busy, few enough that memory stays that of some thousand rows.
-constexpr std::size_t most_queued = 4;
+// Queued batches the reader may run ahead by: enough to ride out the adder's
+// pauses while a large hash map doubles (tens of milliseconds), a quarter
+// of a million rows at most, some 10 MB.
+constexpr std::size_t most_queued = 64;
 // How far ahead of its add a key's slot is prefetched, and then the row
 // that slot points to.
 constexpr std::size_t prefetch_distance = 16;
