@@ -1,5 +1,4 @@
 #include <array>
-#include <charconv>
 #include <string>
 
 #include "report/escaped_text.h"
@@ -50,7 +49,7 @@ public:
         put_bool(chosen.direction_split);
         next_member(doc::port_limit);
         if (chosen.port_limit_enabled) {
-            put_signed(chosen.port_limit);
+            out_.put_number(chosen.port_limit);
         } else {
             text.append("null");
         }
@@ -148,12 +147,6 @@ private:
     }
 
     void put_bool(bool value) { out_.put(value ? "true" : "false"); }
-
-    void put_signed(std::int64_t value) {
-        std::array<char, 24> digits;
-        const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), value).ptr;
-        out_.put(std::string_view(digits.data(), static_cast<std::size_t>(end - digits.data())));
-    }
 
     // The share as the text report shows it, four decimals: the same
     // figure in every format, and packets, bytes and totals give any other

@@ -23,8 +23,9 @@ public:
 
     void put(std::string_view part) { text_.append(part); }
     void put(char part) { text_.push_back(part); }
-    void put_number(std::uint64_t number) {
-        char digits[20];
+    template <class integer_type>
+    void put_number(integer_type number) {
+        char digits[24];  // 20 digits of 2^64 - 1, or a sign and 19
         const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
         text_.append(digits, static_cast<std::size_t>(end - digits));
     }

@@ -23,27 +23,6 @@ bool add_within_limit(table_counters& sum, const table_counters& more) {
     return true;
 }
 
-template <class map_type, class key_type>
-summed_rows::outcome add_to(map_type& sums, const key_type& key, const table_counters& counters,
-                            std::uint32_t part) {
-    try {
-        const auto [at, fresh] = sums.try_emplace(key, typename map_type::mapped_type{counters, part});
-        if (fresh) {
-            return summed_rows::outcome::added;
-        }
-        if (at->second.part == part) {
-            return summed_rows::outcome::repeated;
-        }
-        if (!add_within_limit(at->second.counters, counters)) {
-            return summed_rows::outcome::past_limit;
-        }
-        at->second.part = part;
-        return summed_rows::outcome::added;
-    } catch (const std::bad_alloc&) {
-        return summed_rows::outcome::no_memory;
-    }
-}
-
 }  // namespace
 
 summed_rows::outcome summed_rows::add(const table_key& key, const table_counters& counters,
@@ -83,7 +62,22 @@ summed_rows::outcome summed_rows::add(const table_key& key, const table_counters
 
 summed_rows::outcome summed_rows::add(const wide_key& key, const table_counters& counters,
                                       std::uint32_t part) {
-    return add_to(wide_, key, counters, part);
+    try {
+        const auto [at, fresh] = wide_.try_emplace(key, sum{counters, part});
+        if (fresh) {
+            return outcome::added;
+        }
+        if (at->second.part == part) {
+            return outcome::repeated;
+        }
+        if (!add_within_limit(at->second.counters, counters)) {
+            return outcome::past_limit;
+        }
+        at->second.part = part;
+        return outcome::added;
+    } catch (const std::bad_alloc&) {
+        return outcome::no_memory;
+    }
 }
 
 std::optional<table_rows> summed_rows::take_rows() {
