@@ -9,6 +9,8 @@
 #include <optional>
 #include <vector>
 
+#include "stats/index_allocator.h"
+#include "stats/page_region.h"
 #include "stats/table_records.h"
 
 namespace tallywire {
@@ -58,14 +60,22 @@ private:
         std::uint32_t part = 0;
     };
 
+    using position_map =
+        absl::flat_hash_map<std::uint64_t, std::uint32_t, absl::Hash<std::uint64_t>,
+                            std::equal_to<>,
+                            index_allocator<std::pair<const std::uint64_t, std::uint32_t>>>;
+
     // Narrow keys' sums lie in the pages that become the report's rows,
     // found by key through a map of 16-byte slots: about 55 bytes a key at
     // the peak, where sums in the map's own slots would cost 32 bytes more
     // while the rows are made from them. IPv6 keys, fewer, lie in a map.
-    page_array<report_row> rows_;
+    // Both the rows, written front to back, and the map, looked up all
+    // over, take large pages: a large merge would otherwise spend a good
+    // part of its adding in page faults and address translation misses.
+    page_array<report_row> rows_{page_use::front_to_back};
     std::vector<std::uint32_t> parts_;  // the part that last added to each row
     std::size_t count_ = 0;
-    absl::flat_hash_map<std::uint64_t, std::uint32_t> positions_;
+    position_map positions_;
     absl::flat_hash_map<wide_key, sum> wide_;
 };
 
