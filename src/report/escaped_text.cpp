@@ -4,46 +4,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "report/utf8_text.h"
+
 namespace tallywire {
 
 namespace {
 
 constexpr std::string_view replacement_character = "\xEF\xBF\xBD";
-
-// The length of the well-formed UTF-8 sequence at the start of text, or 0
-// when its first byte starts none (the ranges of Unicode's table 3-7).
-std::size_t utf8_sequence_length(std::string_view text) {
-    const auto byte = [&](std::size_t at) { return static_cast<std::uint8_t>(text[at]); };
-    const std::uint8_t lead = byte(0);
-    if (lead < 0x80) {
-        return 1;
-    }
-    std::size_t length;
-    std::uint8_t low = 0x80;   // range of the second byte
-    std::uint8_t high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        low = lead == 0xE0 ? 0xA0 : 0x80;   // no overlong forms
-        high = lead == 0xED ? 0x9F : 0xBF;  // no surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        low = lead == 0xF0 ? 0x90 : 0x80;
-        high = lead == 0xF4 ? 0x8F : 0xBF;  // nothing past U+10FFFF
-    } else {
-        return 0;
-    }
-    if (text.size() < length || byte(1) < low || byte(1) > high) {
-        return 0;
-    }
-    for (std::size_t at = 2; at < length; ++at) {
-        if (byte(at) < 0x80 || byte(at) > 0xBF) {
-            return 0;
-        }
-    }
-    return length;
-}
 
 // Calls put(ascii_byte) for each byte below 0x80 and put_sequence(text) for
 // each longer well-formed sequence or replacement.

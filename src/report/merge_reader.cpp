@@ -626,11 +626,10 @@ std::optional<merged_reports> merge_reports(std::FILE* in) {
         return false;
     };
     constexpr unsigned flags = rapidjson::kParseStopWhenDoneFlag |
-                               rapidjson::kParseValidateEncodingFlag |
                                rapidjson::kParseIterativeFlag;
     for (;;) {
         stream.skip_whitespace();
-        if (stream.at_end()) {
+        if (stream.at_end() && !stream.bad_utf8_at()) {
             break;
         }
         const std::uint32_t part = ++sums.parts;
@@ -642,6 +641,10 @@ std::optional<merged_reports> merge_reports(std::FILE* in) {
             }
             if (!events.refusal.empty()) {
                 say(part, events.refusal);
+            } else if (const auto bad = stream.bad_utf8_at(); bad && stream.at_end()) {
+                // The parser read up to the first byte that is not UTF-8.
+                say(part, "malformed JSON at byte " + std::to_string(*bad) +
+                              " of the input: not well-formed UTF-8");
             } else if (stream.read_error() != 0) {
                 say(part, std::string("cannot be read: ") + std::strerror(stream.read_error()));
             } else if (stream.at_end()) {

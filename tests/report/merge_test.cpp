@@ -147,6 +147,19 @@ TEST_P(MergeRefusal, NamesThePartAndPrintsNothing) {
 const std::string& doc() { return sample_document(); }
 const std::string max = "18446744073709551615";
 
+// A second part with a byte that is not UTF-8 in the Total row's label, and
+// the refusal that names its place in the whole input.
+const std::string total_label = "\"label\":\"Total\"";
+std::string not_utf8_input() {
+    return doc() + replaced(doc(), total_label, "\"label\":\"Tot\xC3(al\"");
+}
+std::string not_utf8_message() {
+    const std::size_t at =
+        doc().size() + doc().find(total_label) + std::string("\"label\":\"Tot").size();
+    return "tallywire: --merge: part 2: malformed JSON at byte " + std::to_string(at) +
+           " of the input: not well-formed UTF-8\n";
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Inputs, MergeRefusal,
     ::testing::Values(
@@ -156,6 +169,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "tallywire: --merge: part 2: the input ends inside it: the document is cut short\n"},
         refusal_case{"Malformed", "{\"program\":\"tallywire\",]", {},
                      "tallywire: --merge: part 1: malformed JSON at byte 23 of the input: Missing a name for object member.\n"},
+        refusal_case{"NotUtf8", not_utf8_input(), {}, not_utf8_message()},
         refusal_case{"NotOurs", doc() + "{\"name\":\"x\"}", {},
                      "tallywire: --merge: part 2: not a tallywire document\n"},
         refusal_case{"OtherFormat", replaced(doc(), "\"format\":1", "\"format\":2"), {},
