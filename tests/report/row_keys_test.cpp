@@ -2,9 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+
+#include <array>
 #include <string>
+#include <vector>
 
 #include "report/row_keys.h"
+#include "report/row_labels.h"
+#include "stats/key_rules.h"
 #include "stats/stat_kinds.h"
 
 namespace {
@@ -59,6 +65,43 @@ TEST(NumberKey, WithinEachKindsRange) {
     EXPECT_TRUE(key_from_number(stat_port, 65535));
     EXPECT_FALSE(key_from_number(stat_port, 65536));
     EXPECT_FALSE(key_from_number(stat_host, 1));
+}
+
+// IPv4 keys are read by a parser of the merge's own: it takes exactly the
+// texts inet_pton takes, and a network exactly the text its label shows.
+TEST(TextKey, DottedQuadAsInetPtonTakesIt) {
+    const std::vector<std::string> numbers = {"0", "1", "9", "01", "10", "99", "127", "128",
+                                              "192", "255", "256", "00", "001", "999", "1000", ""};
+    std::vector<std::string> texts = {" 1.2.3.4", "1.2.3.4 ", "1.2.3.4.", "+1.2.3.4", "1..2.3",
+                                      "a.b.c.d", "1.2.3.4/8", "1.2.3", "1.2.3.4.5", "0x1.2.3.4"};
+    for (const std::string& a : numbers) {
+        for (const std::string& b : numbers) {
+            for (const std::string& c : {std::string("0"), std::string("7"), std::string("07")}) {
+                for (const std::string& d : numbers) {
+                    texts.push_back(a + "." + b + "." + c + "." + d);
+                }
+            }
+        }
+    }
+    for (const std::string& text : texts) {
+        in_addr parsed{};
+        const bool taken = inet_pton(AF_INET, text.c_str(), &parsed) == 1 && parsed.s_addr != 0;
+        const auto host = key_from_text(stat_host, text);
+        ASSERT_EQ(host.has_value(), taken) << text;
+        if (taken) {
+            EXPECT_EQ(std::get<table_key>(*host).value, parsed.s_addr) << text;
+        }
+
+        const std::uint32_t network =
+            taken ? key_rules::classful_network(ntohl(parsed.s_addr)) : 0;
+        std::array<char, 64> label{};
+        const bool network_taken = network != 0 && network_label(network, label) == text;
+        const auto as_network = key_from_text(stat_network, text);
+        ASSERT_EQ(as_network.has_value(), network_taken) << text;
+        if (network_taken) {
+            EXPECT_EQ(std::get<table_key>(*as_network).value, network) << text;
+        }
+    }
 }
 
 }  // namespace
