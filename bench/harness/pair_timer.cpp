@@ -7,8 +7,13 @@
 // medians. Each child is reaped with wait4, whose rusage gives that child's
 // own peak resident size.
 //
-// pair_timer [-n pairs] [-f floor-stdout] [-s subject-stdout]
+// pair_timer [-n pairs] [-f floor-stdout] [-s subject-stdout] [-k file]...
 //            -- floor-program args... -- subject-program args...
+//
+// -k keeps a file the commands read in memory (mapped and locked) while the
+// pairs run. A machine that reclaims cold page cache on its own (DAMON's
+// pageout, say) would otherwise drop a large input between one case's runs
+// and the next, and a run that reads it back from disk times the disk.
 //
 // The named files receive the standard output of the untimed first run of
 // each side; the timed runs write to /dev/null, so that a report of a
@@ -19,7 +24,9 @@
 // run or fails, 2 on a bad command line.
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,6 +36,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -65,6 +73,43 @@ public:
 
 private:
     int fd_;
+};
+
+// A file mapped and locked in memory for as long as this lives; when the
+// system refuses the lock, a warning, and the timings go on without it.
+class resident_file {
+public:
+    explicit resident_file(const std::string& path) {
+        const unique_fd fd{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+        struct stat status {};
+        if (fd.get() < 0 || ::fstat(fd.get(), &status) != 0) {
+            throw std::runtime_error(path + ": " + std::strerror(errno));
+        }
+        size_ = static_cast<std::size_t>(status.st_size);
+        if (size_ == 0) {
+            return;
+        }
+        void* mapped = ::mmap(nullptr, size_, PROT_READ, MAP_SHARED | MAP_POPULATE, fd.get(), 0);
+        if (mapped == MAP_FAILED) {
+            throw std::runtime_error(path + ": " + std::strerror(errno));
+        }
+        base_ = mapped;
+        if (::mlock(base_, size_) != 0) {
+            std::fprintf(stderr, "pair_timer: cannot keep %s in memory (%s): runs may read it from disk\n",
+                         path.c_str(), std::strerror(errno));
+        }
+    }
+    ~resident_file() {
+        if (base_ != nullptr) {
+            ::munmap(base_, size_);
+        }
+    }
+    resident_file(const resident_file&) = delete;
+    resident_file& operator=(const resident_file&) = delete;
+
+private:
+    void* base_ = nullptr;
+    std::size_t size_ = 0;
 };
 
 double seconds_of(const timeval& tv) { return static_cast<double>(tv.tv_sec) + tv.tv_usec / 1e6; }
@@ -122,13 +167,14 @@ struct options {
     int pairs = 5;
     command floor;
     command subject;
+    std::vector<std::string> resident;  // -k
 };
 
 [[noreturn]] void usage_error(std::string_view why) {
     std::fprintf(stderr,
                  "pair_timer: %.*s\n"
                  "usage: pair_timer [-n pairs] [-f floor-stdout] [-s subject-stdout] "
-                 "-- floor args... -- subject args...\n",
+                 "[-k file]... -- floor args... -- subject args...\n",
                  static_cast<int>(why.size()), why.data());
     std::exit(2);
 }
@@ -151,6 +197,8 @@ options parse_options(std::span<char*> args) {
             opts.floor.stdout_path = value;
         } else if (word == "-s") {
             opts.subject.stdout_path = value;
+        } else if (word == "-k") {
+            opts.resident.emplace_back(value);
         } else {
             usage_error("unknown option " + std::string(word));
         }
@@ -180,6 +228,10 @@ options parse_options(std::span<char*> args) {
 int main(int argc, char** argv) {
     const options opts = parse_options(std::span<char*>(argv + 1, static_cast<std::size_t>(argc - 1)));
     try {
+        std::vector<std::unique_ptr<resident_file>> resident;
+        for (const std::string& path : opts.resident) {
+            resident.push_back(std::make_unique<resident_file>(path));
+        }
         // One untimed run of each first: it brings the file into the page
         // cache and the programs' pages into memory, which every timed run
         // after it then finds the same way.
