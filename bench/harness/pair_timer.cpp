@@ -95,7 +95,8 @@ public:
         }
         base_ = mapped;
         if (::mlock(base_, size_) != 0) {
-            std::fprintf(stderr, "pair_timer: cannot keep %s in memory (%s): runs may read it from disk\n",
+            std::fprintf(stderr,
+                         "pair_timer: cannot keep %s in memory (%s): runs may read it from disk\n",
                          path.c_str(), std::strerror(errno));
         }
     }
