@@ -115,7 +115,7 @@ private:
         filled_ = well_formed_utf8_prefix(std::string_view(buffer_.data(), read));
         const std::size_t rest = read - filled_;
         if (rest != 0) {
-            if (!ended_ && rest < held_.size() + 1) {
+            if (!ended_ && rest <= most_held) {
                 std::memcpy(held_.data(), buffer_.data() + filled_, rest);
                 held_count_ = rest;
             } else {
@@ -132,9 +132,11 @@ private:
     // a held-back sequence, and one byte more for the '\0' that ends what
     // the parser may read.
     static constexpr std::size_t block_size = std::size_t{1} << 16;
-    std::array<char, 3> held_{};
+    // A UTF-8 sequence is at most four bytes: at most three are held back.
+    static constexpr std::size_t most_held = 3;
+    std::array<char, most_held> held_{};
     std::size_t held_count_ = 0;
-    std::array<char, 3 + block_size + 1> buffer_{};
+    std::array<char, most_held + block_size + 1> buffer_{};
     std::size_t at_ = 0;
     std::size_t filled_ = 0;  // checked, for the parser to read
     std::size_t consumed_ = 0;

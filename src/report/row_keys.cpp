@@ -164,9 +164,11 @@ std::optional<std::variant<table_key, wide_key>> key_from_text(std::uint32_t kin
     // would parse, but two texts of one key in one part would slip past the
     // check for keys that stand twice. IPv4 keys need no check: the parse
     // takes them in their one form only.
-    std::array<char, key_text_room> written{};
-    if (std::holds_alternative<wide_key>(*key) && written_key(kind, *key, written).text != text) {
-        return std::nullopt;
+    if (std::holds_alternative<wide_key>(*key)) {
+        std::array<char, key_text_room> written{};
+        if (written_key(kind, *key, written).text != text) {
+            return std::nullopt;
+        }
     }
     return key;
 }
