@@ -7,6 +7,7 @@
 #include "report/row_labels.h"
 #include "settings.h"
 #include "stats/stat_kinds.h"
+#include "stats/table_keys.h"
 
 namespace tallywire {
 
@@ -40,15 +41,15 @@ public:
         const bool named = names_.ready();
         switch (kind_) {
         case stat_total: return row_label{"Total", ""};
-        case stat_link: return row_label{link_label(value - 1), ""};
+        case stat_link: return row_label{link_label(keys::link_code_of(value)), ""};
         case stat_ip: {
-            const auto protocol = static_cast<std::uint16_t>(value - 1);
+            const std::uint16_t protocol = keys::protocol_of(value);
             return row_label{named ? named_protocol_label(protocol, names_.name(index))
                                    : protocol_label(protocol, no_resolve_),
                              ""};
         }
         case stat_port: {
-            const auto port = static_cast<std::uint16_t>(value);
+            const std::uint16_t port = keys::port_of(value);
             return row_label{named ? named_service_label(port, names_.name(index))
                                    : service_label(port, no_resolve_),
                              direction_suffix(row.key.direction)};
@@ -68,12 +69,12 @@ public:
         case stat_host:
             return row_label{
                 names_.ready()
-                    ? named_ipv6_host_label(row.key.bytes, names_.name(named_rows_ + index),
+                    ? named_ipv6_host_label(row.key.value.bytes(), names_.name(named_rows_ + index),
                                             host_width_, text_)
-                    : ipv6_host_label(row.key.bytes, no_resolve_, host_width_, text_),
+                    : ipv6_host_label(row.key.value.bytes(), no_resolve_, host_width_, text_),
                 direction_suffix(row.key.direction)};
         case stat_network:
-            return row_label{ipv6_network_label(row.key.bytes, text_),
+            return row_label{ipv6_network_label(row.key.value.bytes(), text_),
                              direction_suffix(row.key.direction)};
         default: return std::nullopt;
         }

@@ -19,6 +19,7 @@
 
 #include "capture/progress_line.h"
 #include "report/name_service.h"
+#include "stats/table_keys.h"
 
 namespace tallywire {
 namespace {
@@ -53,13 +54,13 @@ struct name_key {
 // low 16 bits, the protocol number stored one higher.
 name_key lookup_key(lookup_kind kind, const report_row& row) {
     switch (kind) {
-    case lookup_kind::service: return {row.key.value & 0xffffu, std::nullopt};
-    case lookup_kind::protocol: return {(row.key.value - 1) & 0xffffu, std::nullopt};
+    case lookup_kind::service: return {keys::port_of(row.key.value), std::nullopt};
+    case lookup_kind::protocol: return {keys::protocol_of(row.key.value), std::nullopt};
     default: return {row.key.value, std::nullopt};
     }
 }
 
-name_key lookup_key(lookup_kind, const wide_row& row) { return {0, row.key.bytes}; }
+name_key lookup_key(lookup_kind, const wide_row& row) { return {0, row.key.value.bytes()}; }
 
 std::optional<std::string> look_up(lookup_kind kind, const name_key& key) {
     switch (kind) {

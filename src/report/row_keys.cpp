@@ -8,7 +8,7 @@
 #include <string>
 
 #include "report/row_labels.h"
-#include "stats/key_rules.h"
+#include "stats/table_keys.h"
 #include "stats/stat_kinds.h"
 
 namespace tallywire {
@@ -82,11 +82,11 @@ std::optional<std::variant<table_key, wide_key>> parse_text_key(std::uint32_t ki
             return std::nullopt;
         }
         if (kind == stat_host) {
-            return table_key{htonl(*address), 0};  // in network order, as counted
+            return table_key{keys::host_key(*address), 0};
         }
         // A network is written as its address with the host part zero, and
         // that is the one text of its key.
-        const std::uint32_t network = key_rules::classful_network(*address);
+        const std::uint32_t network = keys::network_key(*address);
         if (network == 0 || ntohl(inet_makeaddr(network, 0).s_addr) != *address) {
             return std::nullopt;
         }
@@ -101,16 +101,16 @@ std::optional<std::variant<table_key, wide_key>> parse_text_key(std::uint32_t ki
         return std::nullopt;
     }
     const auto address = parse_ipv6(network ? text.substr(0, text.size() - 3) : text);
-    if (!address || *address == std::array<std::uint8_t, 16>{}) {
+    if (!address) {
         return std::nullopt;
     }
-    if (network && !std::all_of(address->begin() + 8, address->end(),
-                                [](std::uint8_t byte) { return byte == 0; })) {
+    const key16 value = key16::of_bytes(*address);
+    // The unspecified address is no host, but its /64 is the network of
+    // ::1 and of the IPv4-mapped addresses, counted like any other.
+    if (network ? keys::ipv6_network_key(value) != value : value.zero()) {
         return std::nullopt;
     }
-    wide_key key;
-    key.bytes = *address;
-    return key;
+    return wide_key{value, 0};
 }
 
 }  // namespace
@@ -119,36 +119,23 @@ row_key_field row_key(const labelled_row& row, std::span<char> text) {
     using form = row_key_field::form;
     switch (row.kind) {
     case stat_link:
-    case stat_ip: return {form::number, row.row->key.value - 1, {}};
-    case stat_port: return {form::number, row.row->key.value, {}};
+    case stat_ip:
+    case stat_port: return {form::number, *keys::number_of(row.kind, row.row->key.value), {}};
     case stat_host:
         return {form::text, 0,
-                row.wide ? named_ipv6_host_label(row.wide->key.bytes, nullptr, 0, text)
+                row.wide ? named_ipv6_host_label(row.wide->key.value.bytes(), nullptr, 0, text)
                          : named_host_label(row.row->key.value, nullptr, 0, text)};
     case stat_network:
         return {form::text, 0,
-                row.wide ? ipv6_network_label(row.wide->key.bytes, text)
+                row.wide ? ipv6_network_label(row.wide->key.value.bytes(), text)
                          : network_label(row.row->key.value, text)};
     default: return {};
     }
 }
 
 std::optional<table_key> key_from_number(std::uint32_t kind, std::uint64_t number) {
-    switch (kind) {
-    case stat_total:
-        return number == 0 ? std::optional(table_key{key_rules::total_value, 0}) : std::nullopt;
-    case stat_link:
-        return number <= 0xffff ? std::optional(table_key{static_cast<std::uint32_t>(number) + 1, 0})
-                                : std::nullopt;
-    case stat_ip:
-        return number <= 0xff ? std::optional(table_key{static_cast<std::uint32_t>(number) + 1, 0})
-                              : std::nullopt;
-    case stat_port:
-        return number >= 1 && number <= 0xffff
-                   ? std::optional(table_key{static_cast<std::uint32_t>(number), 0})
-                   : std::nullopt;
-    default: return std::nullopt;
-    }
+    const auto value = keys::value_of_number(kind, number);
+    return value ? std::optional(table_key{*value, 0}) : std::nullopt;
 }
 
 std::optional<std::variant<table_key, wide_key>> key_from_text(std::uint32_t kind,

@@ -29,7 +29,7 @@ void count_two_sided(stat_table& table, std::uint32_t source, std::uint32_t dest
 }
 
 // count_into for the words of a wide key.
-[[gnu::always_inline]] inline void count_wide(stat_table& table, const wide_words& key,
+[[gnu::always_inline]] inline void count_wide(stat_table& table, const key16& key,
                                               int direction, std::uint32_t length) {
     if (table.wide->count(key, direction, length) != 0) [[unlikely]] {
         end_on_table_error("Fatal! add_entry()");
@@ -41,8 +41,8 @@ void count_two_sided(stat_table& table, std::uint32_t source, std::uint32_t dest
 void count_wide_two_sided(stat_table& table, const key_rules::ipv6_sides& sides,
                           std::uint32_t length) {
     const bool split = current_settings.direction_split;
-    const wide_words source = key_rules::ipv6_kind_key(table.kind, sides.source);
-    const wide_words destination = key_rules::ipv6_kind_key(table.kind, sides.destination);
+    const key16 source = keys::ipv6_key(table.kind, sides.source);
+    const key16 destination = keys::ipv6_key(table.kind, sides.destination);
     if (sides.has_source) {
         count_wide(table, source, 0, length);
     }
@@ -60,10 +60,10 @@ void count_wide_two_sided(stat_table& table, const key_rules::ipv6_sides& sides,
     for (const stat_table& table : stat_tables) {
         if (table.wide) {
             if (sides.has_source) {
-                table.wide->prefetch(key_rules::ipv6_kind_key(table.kind, sides.source), 0);
+                table.wide->prefetch(keys::ipv6_key(table.kind, sides.source), 0);
             }
             if (sides.has_destination) {
-                table.wide->prefetch(key_rules::ipv6_kind_key(table.kind, sides.destination),
+                table.wide->prefetch(keys::ipv6_key(table.kind, sides.destination),
                                      destination_direction);
             }
         }
@@ -81,8 +81,8 @@ void account_packet(const packet_record& packet) {
     for (stat_table& table : stat_tables) {
         const std::uint32_t kind = table.kind;
         if (two_sided(kind)) {
-            const key_rules::side_values keys = extract_side_keys(kind, packet, chain);
-            count_two_sided(table, keys.source, keys.destination, length);
+            const key_rules::side_values sides = extract_side_keys(kind, packet, chain);
+            count_two_sided(table, sides.source, sides.destination, length);
             // Only IPv6 packets have wide keys, and only with --ipv6 are there
             // wide stores; their addresses are read again here, which costs
             // less than keeping them for every packet.

@@ -24,8 +24,8 @@ namespace tallywire {
                                                         bool source_side,
                                                         ipv6_chain_cache& chain) {
     switch (kind) {
-    case stat_total: return key_rules::total_value;
-    case stat_link: return packet.link_code + 1;
+    case stat_total: return keys::total_value;
+    case stat_link: return keys::link_key(packet.link_code);
     case stat_ip: return key_rules::ip_value(packet, chain);
     case stat_port: return key_rules::port_value(packet, source_side, chain);
     case stat_host: return key_rules::host_value(packet, source_side);

@@ -22,7 +22,6 @@ namespace tallywire {
 
 namespace key_rules {
 
-inline constexpr std::uint32_t total_value = 2;
 inline constexpr std::uint8_t protocol_tcp = 6;
 inline constexpr std::uint8_t protocol_udp = 17;
 
@@ -119,7 +118,7 @@ inline std::uint32_t ip_value(const packet_record& packet, ipv6_chain_cache& cha
     const auto protocol = current_settings.ipv6 && is_ipv6(packet)
                               ? chain.of(packet).protocol
                               : transport_protocol(packet);
-    return protocol ? std::uint32_t{*protocol} + 1 : 0;
+    return protocol ? keys::ip_key(*protocol) : 0;
 }
 
 // A port as the port limit lets it through: 0 when it is at or above the
@@ -212,21 +211,9 @@ inline std::uint32_t host_value(const packet_record& packet, bool source_side) {
     return source_side ? values.source : values.destination;
 }
 
-// The classful network of an address in host order, as inet_netof gives
-// it: one, two or three leading bytes by the address class.
-inline std::uint32_t classful_network(std::uint32_t address) {
-    if ((address & 0x80000000u) == 0) {
-        return address >> 24;
-    }
-    if ((address & 0xc0000000u) == 0x80000000u) {
-        return address >> 16;
-    }
-    return address >> 8;
-}
-
 // The classful network of an address as it lies in the header. A missing
 // address is 0, and so is its network.
-inline std::uint32_t network_of(std::uint32_t host) { return classful_network(ntohl(host)); }
+inline std::uint32_t network_of(std::uint32_t host) { return keys::network_key(ntohl(host)); }
 
 inline side_values network_values(const packet_record& packet) {
     const side_values hosts = host_values(packet);
@@ -241,8 +228,8 @@ inline std::uint32_t network_value(const packet_record& packet, bool source_side
 // when both were captured. The unspecified address has no key, as 0.0.0.0
 // has none.
 struct ipv6_sides {
-    wide_words source;
-    wide_words destination;
+    key16 source;
+    key16 destination;
     bool has_source = false;
     bool has_destination = false;
 };
@@ -253,20 +240,11 @@ inline ipv6_sides ipv6_addresses(const packet_record& packet) {
     if (!addresses) {
         return sides;
     }
-    const std::uint8_t* bytes = addresses->data();
-    std::memcpy(&sides.source.first, bytes, 8);
-    std::memcpy(&sides.source.second, bytes + 8, 8);
-    std::memcpy(&sides.destination.first, bytes + 16, 8);
-    std::memcpy(&sides.destination.second, bytes + 24, 8);
-    sides.has_source = (sides.source.first | sides.source.second) != 0;
-    sides.has_destination = (sides.destination.first | sides.destination.second) != 0;
+    sides.source = key16::of_bytes(addresses->first<16>());
+    sides.destination = key16::of_bytes(addresses->last<16>());
+    sides.has_source = !sides.source.zero();
+    sides.has_destination = !sides.destination.zero();
     return sides;
-}
-
-// The key of an address for the Host kind, or its /64 prefix for the
-// Network kind.
-inline wide_words ipv6_kind_key(std::uint32_t kind, const wide_words& address) {
-    return kind == stat_network ? wide_words{address.first, 0} : address;
 }
 
 }  // namespace key_rules

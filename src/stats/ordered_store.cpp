@@ -85,7 +85,7 @@ int ordered_store::next(table_key& key, table_counters& counters) {
     if (entry == nullptr) {
         return 1;
     }
-    key = unpack_key(entry->key);
+    key = keys::unpack(entry->key);
     counters = entry->counters;
     return 0;
 }

@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "stats/dense_counters.h"
-#include "stats/ordered_key.h"
+#include "stats/table_keys.h"
 #include "stats/sparse_counters.h"
 #include "stats/table_records.h"
 
@@ -14,7 +14,7 @@ namespace tallywire {
 // The store behind one table: one entry per key, found and replaced by key,
 // walked in ascending key order. Values below a kind's dense bound live in
 // directly addressed slots; every other key lives in the sparse part, under
-// its ordered key (stats/ordered_key.h). The two parts are merged by key
+// its packed key (keys::pack in stats/table_keys.h). The two parts are merged by key
 // when walked.
 class ordered_store {
 public:
@@ -70,7 +70,7 @@ private:
     }
 
     std::uint64_t ordered_key(const table_key& key) const {
-        return pack_key(key, direction_split_);
+        return keys::pack(key, direction_split_);
     }
 
     // Changes the entry of key: in its direct slot, or in the sparse part

@@ -9,7 +9,7 @@
 #include <new>
 #include <utility>
 
-#include "stats/ordered_key.h"
+#include "stats/table_keys.h"
 
 namespace tallywire {
 
@@ -236,7 +236,7 @@ std::size_t merge_from_back(sparse_entry* entries, std::size_t count,
 void put_row(sparse_entry* entries, std::size_t at, std::uint64_t key,
              const table_counters& counters) {
     static_assert(sizeof(report_row) == sizeof(sparse_entry));
-    const report_row row{unpack_key(key), counters.bytes, counters.packets};
+    const report_row row{keys::unpack(key), counters.bytes, counters.packets};
     std::memcpy(static_cast<void*>(entries + at), &row, sizeof row);
 }
 

@@ -8,25 +8,14 @@
 
 #include "settings.h"
 #include "stats/ordered_store.h"
+#include "stats/table_keys.h"
 
 namespace tallywire {
 
 namespace {
 
-// Values below the bound are counted in direct slots. Total holds only 2;
-// Link codes are 16 bits, plus 1; IP protocols are 8 bits, plus 1; ports are
-// 16 bits; class A and B networks fit 16 bits, class C ones do not; hosts are
-// spread over all 32 bits and get no slots.
-std::uint32_t dense_bound(std::uint32_t kind) {
-    switch (kind) {
-    case stat_total: return 3;
-    case stat_link: return 0x10000 + 1;
-    case stat_ip: return 0x100 + 1;
-    case stat_port: return 0x10000;
-    case stat_network: return 0x10000;
-    default: return 0;
-    }
-}
+// Values below a kind's bound (keys::small_value_bound) are counted in
+// direct slots; hosts get none.
 
 // Port and Network spread their counts over 65,536 values a side; the other
 // kinds' few values stay in the cache.
@@ -61,7 +50,7 @@ int create_tables(std::uint32_t kinds) {
         }
         stat_table table;
         table.kind = kind;
-        table.db = ordered_store::open(dense_bound(kind), current_settings.direction_split,
+        table.db = ordered_store::open(keys::small_value_bound(kind), current_settings.direction_split,
                                        slots_miss(kind));
         if (!table.db) {
             std::perror("dbopen");

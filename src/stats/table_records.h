@@ -13,14 +13,9 @@
 #include <utility>
 
 #include "stats/page_region.h"
+#include "stats/table_keys.h"
 
 namespace tallywire {
-
-// direction: 0 source side, 1 destination side (only under -d).
-struct table_key {
-    std::uint32_t value = 0;
-    std::int8_t direction = 0;
-};
 
 struct table_counters {
     std::uint64_t bytes = 0;
@@ -31,30 +26,6 @@ struct report_row {
     table_key key;
     std::uint64_t bytes = 0;
     std::uint64_t packets = 0;
-};
-
-// A key too wide for table_key, counted under --ipv6: an IPv6 address, or
-// the /64 prefix of one with the rest of its bytes zero.
-struct wide_key {
-    std::array<std::uint8_t, 16> bytes{};
-    std::int8_t direction = 0;
-
-    // Compared and hashed as two 64-bit words: a call to memcmp or a hash
-    // of sixteen single bytes costs more than the lookup it serves.
-    std::array<std::uint64_t, 2> words() const {
-        std::array<std::uint64_t, 2> halves;
-        std::memcpy(halves.data(), bytes.data(), sizeof halves);
-        return halves;
-    }
-    friend bool operator==(const wide_key& a, const wide_key& b) {
-        return a.words() == b.words() && a.direction == b.direction;
-    }
-    friend auto operator<=>(const wide_key&, const wide_key&) = default;
-    template <typename hash_state>
-    friend hash_state AbslHashValue(hash_state state, const wide_key& key) {
-        const auto halves = key.words();
-        return hash_state::combine(std::move(state), halves[0], halves[1], key.direction);
-    }
 };
 
 struct wide_row {

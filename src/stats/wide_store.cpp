@@ -1,10 +1,8 @@
 #include "stats/wide_store.h"
 
 #include <algorithm>
-#include <bit>
 #include <cerrno>
 #include <cstring>
-#include <tuple>
 #include <utility>
 
 namespace tallywire {
@@ -14,30 +12,13 @@ namespace {
 // A table's first size: one page of slots.
 constexpr std::size_t first_slots = 128;
 
-wide_words words_of(const wide_key& key) {
-    wide_words words;
-    std::memcpy(&words.first, key.bytes.data(), sizeof words.first);
-    std::memcpy(&words.second, key.bytes.data() + sizeof words.first, sizeof words.second);
-    return words;
-}
-
-// A word's bytes in the order they lie, as a number that compares as they
-// do.
-std::uint64_t in_byte_order(std::uint64_t word) {
-    if constexpr (std::endian::native == std::endian::little) {
-        return __builtin_bswap64(word);
-    } else {
-        return word;
-    }
-}
-
 }  // namespace
 
 int wide_store::count(const wide_key& key, std::uint32_t length) noexcept {
-    return count(words_of(key), key.direction, length);
+    return count(key.value, key.direction, length);
 }
 
-table_counters* wide_store::side::insert(std::size_t at, wide_words key) noexcept {
+table_counters* wide_store::side::insert(std::size_t at, key16 key) noexcept {
     // At most three quarters full: linear probes stay short, and the slots
     // cost at most 85 bytes an entry just after the table doubles.
     if ((held_ + 1) * 4 > (mask_ + 1) * 3 || slots_ == no_slots) {
@@ -84,17 +65,15 @@ bool wide_store::side::grow() noexcept {
 }
 
 void wide_store::side::take_rows(std::vector<wide_row>& rows, int direction) {
-    const auto row_of = [direction](wide_words words, const table_counters& counters) {
+    const auto row_of = [direction](key16 words, const table_counters& counters) {
         wide_row row;
-        std::memcpy(row.key.bytes.data(), &words.first, sizeof words.first);
-        std::memcpy(row.key.bytes.data() + sizeof words.first, &words.second, sizeof words.second);
-        row.key.direction = static_cast<std::int8_t>(direction);
+        row.key = wide_key{words, static_cast<std::int8_t>(direction)};
         row.bytes = counters.bytes;
         row.packets = counters.packets;
         return row;
     };
     if (zero_held_) {
-        rows.push_back(row_of(wide_words{}, zero_counters_));
+        rows.push_back(row_of(key16{}, zero_counters_));
     }
     if (slots_ != no_slots) {
         for (std::size_t i = 0; i <= mask_; ++i) {
@@ -118,13 +97,8 @@ std::vector<wide_row> wide_store::take_rows() {
     rows.reserve(size());
     sides_[0].take_rows(rows, 0);
     sides_[1].take_rows(rows, 1);
-    const auto order = [](const wide_row& row) {
-        const wide_words words = words_of(row.key);
-        return std::tuple(in_byte_order(words.first), in_byte_order(words.second),
-                          row.key.direction);
-    };
     std::sort(rows.begin(), rows.end(),
-              [&order](const wide_row& a, const wide_row& b) { return order(a) < order(b); });
+              [](const wide_row& a, const wide_row& b) { return a.key < b.key; });
     return rows;
 }
 

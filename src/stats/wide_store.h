@@ -9,16 +9,6 @@
 
 namespace tallywire {
 
-// A wide key's sixteen bytes as two words, each loaded from memory as it
-// lies: first holds bytes 0-7 (an IPv6 address's /64 prefix), second bytes
-// 8-15.
-struct wide_words {
-    std::uint64_t first = 0;
-    std::uint64_t second = 0;
-
-    friend bool operator==(const wide_words&, const wide_words&) = default;
-};
-
 // The entries of a table under keys wider than 32 bits: IPv6 hosts and /64
 // networks. Kept apart from the table's ordered store, so that the IPv4
 // keys keep their compact 64-bit ordered keys and their count log.
@@ -39,7 +29,7 @@ public:
     // when a new entry finds no memory.
     int count(const wide_key& key, std::uint32_t length) noexcept;
     // The same under the key's words and direction (0 or 1).
-    int count(wide_words key, int direction, std::uint32_t length) noexcept {
+    int count(key16 key, int direction, std::uint32_t length) noexcept {
         table_counters* counters = counters_of(key, direction);
         if (counters == nullptr) [[unlikely]] {
             return -1;
@@ -51,14 +41,14 @@ public:
 
     // The counters under key, made (all zero) when the key is new; null
     // with errno set when a new entry finds no memory.
-    table_counters* counters_of(wide_words key, int direction) noexcept {
+    table_counters* counters_of(key16 key, int direction) noexcept {
         return sides_[direction != 0].counters_of(key);
     }
 
     // Starts loading the slot where a lookup of key begins. Always inlined:
     // to the compiler a function whose only effect is a prefetch has no
     // effect at all, and drops the call.
-    [[gnu::always_inline]] void prefetch(wide_words key, int direction) const noexcept {
+    [[gnu::always_inline]] void prefetch(key16 key, int direction) const noexcept {
         sides_[direction != 0].prefetch(key);
     }
 
@@ -72,7 +62,7 @@ public:
     // of one network differ only in their last bytes, networks only in the
     // top bytes of their first word; the shift in between brings the first
     // word's differences down to where the second multiply spreads them.
-    static std::size_t home(wide_words key, unsigned shift) {
+    static std::size_t home(key16 key, unsigned shift) {
         std::uint64_t mixed = key.first * 0x9e3779b97f4a7c15u;
         mixed = ((mixed ^ mixed >> 32) ^ key.second) * 0xd6e8feb86659fd93u;
         return static_cast<std::size_t>(mixed >> shift);
@@ -80,7 +70,7 @@ public:
 
 private:
     struct slot {
-        wide_words key;
+        key16 key;
         table_counters counters;
     };
 
@@ -91,7 +81,7 @@ private:
         side(const side&) = delete;
         side& operator=(const side&) = delete;
 
-        table_counters* counters_of(wide_words key) noexcept {
+        table_counters* counters_of(key16 key) noexcept {
             if ((key.first | key.second) == 0) [[unlikely]] {
                 return zero_entry();
             }
@@ -106,7 +96,7 @@ private:
             }
         }
 
-        [[gnu::always_inline]] void prefetch(wide_words key) const noexcept {
+        [[gnu::always_inline]] void prefetch(key16 key) const noexcept {
             __builtin_prefetch(&slots_[home(key, shift_)], 1);
         }
 
@@ -122,7 +112,7 @@ private:
         }
         // Makes the entry of a new key in the empty slot at, or wherever the
         // key lands after the table grows.
-        table_counters* insert(std::size_t at, wide_words key) noexcept;
+        table_counters* insert(std::size_t at, key16 key) noexcept;
         bool grow() noexcept;
 
         // An empty table probes the two slots below, which never take an

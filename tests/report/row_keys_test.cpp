@@ -10,7 +10,7 @@
 
 #include "report/row_keys.h"
 #include "report/row_labels.h"
-#include "stats/key_rules.h"
+#include "stats/table_keys.h"
 #include "stats/stat_kinds.h"
 
 namespace {
@@ -93,7 +93,7 @@ TEST(TextKey, DottedQuadAsInetPtonTakesIt) {
         }
 
         const std::uint32_t network =
-            taken ? key_rules::classful_network(ntohl(parsed.s_addr)) : 0;
+            taken ? keys::network_key(ntohl(parsed.s_addr)) : 0;
         std::array<char, 64> label{};
         const bool network_taken = network != 0 && network_label(network, label) == text;
         const auto as_network = key_from_text(stat_network, text);

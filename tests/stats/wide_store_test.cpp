@@ -18,11 +18,7 @@ namespace twstats {
 namespace {
 
 wide_key key_of(std::uint64_t first, std::uint64_t second, int direction) {
-    wide_key key;
-    std::memcpy(key.bytes.data(), &first, 8);
-    std::memcpy(key.bytes.data() + 8, &second, 8);
-    key.direction = static_cast<std::int8_t>(direction);
-    return key;
+    return wide_key{key16{first, second}, static_cast<std::int8_t>(direction)};
 }
 
 using key_maker = std::function<wide_key(std::mt19937_64&, std::size_t)>;
@@ -46,9 +42,9 @@ const std::vector<key_set_case> key_sets = {
      }},
     {"OneByteApart", 16 * 255,
      [](std::mt19937_64& random, std::size_t) {
-         wide_key key;
-         key.bytes[random() % 16] = static_cast<std::uint8_t>(random() % 255 + 1);
-         return key;
+         std::array<std::uint8_t, 16> bytes{};
+         bytes[random() % 16] = static_cast<std::uint8_t>(random() % 255 + 1);
+         return wide_key{key16::of_bytes(bytes), 0};
      }},
     {"RandomWithTheZeroKey", 30000,
      [](std::mt19937_64& random, std::size_t i) {
@@ -127,7 +123,7 @@ TEST(WideStore, TheZeroKeyIsCountedInEachDirectionAndSortsFirst) {
 // what adding whole counters builds on.
 TEST(WideStore, CountersOfAKeyAreTheEntryThatCountsAddTo) {
     wide_store store;
-    const wide_words key{0x00b80d0120, 0x0100000000000000};
+    const key16 key{0x00b80d0120, 0x0100000000000000};
     ASSERT_EQ(store.count(key, 1, 40), 0);
     table_counters* counted = store.counters_of(key, 1);
     ASSERT_NE(counted, nullptr);
@@ -149,10 +145,9 @@ twgen::ipv6_address address(std::uint8_t first, std::uint8_t last) {
 }
 
 wide_key key_of_address(const twgen::ipv6_address& bytes, bool network, int direction) {
-    wide_key key;
-    std::memcpy(key.bytes.data(), bytes.data(), network ? 8 : 16);
-    key.direction = static_cast<std::int8_t>(direction);
-    return key;
+    const key16 address = key16::of_bytes(bytes);
+    return wide_key{network ? keys::ipv6_network_key(address) : address,
+                    static_cast<std::int8_t>(direction)};
 }
 
 // Both sides of an IPv6 packet count into the Host and Network tables; the
