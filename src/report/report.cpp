@@ -96,6 +96,9 @@ public:
         // Without memory for the rows the block shows its heading alone,
         // as for a counted table that cannot hand its rows over.
         rows = tables_[table].sums->take_rows().value_or(table_rows{});
+        // A counted table hands its rows over in key order; the sums come
+        // in the order the parts named their keys.
+        sort_by_key(rows.rows());
         wide_rows = tables_[table].sums->take_wide_rows();
     }
 

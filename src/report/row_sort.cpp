@@ -14,15 +14,29 @@ namespace {
 // Below this many rows a comparison sort beats another counting pass.
 constexpr std::size_t small_run = 48;
 
-void sort_small(std::span<report_row> rows) {
-    std::sort(rows.begin(), rows.end(),
-              [](const report_row& a, const report_row& b) { return compare_rows(a, b) < 0; });
-}
+// The two orders the rows are sorted in: largest byte count first, and key
+// order. Each gives a row's digit at a shift, numbered so that smaller
+// digits come first, and the comparison that sorts short runs.
+struct by_bytes {
+    static std::size_t digit(const report_row& row, unsigned shift) {
+        return 255 - ((row.bytes >> shift) & 0xffu);
+    }
+    static bool before(const report_row& a, const report_row& b) { return compare_rows(a, b) < 0; }
+    static std::uint64_t number(const report_row& row) { return row.bytes; }
+};
 
-// Byte digit of the bytes at shift, numbered so that larger digits come
-// first.
-std::size_t bucket(const report_row& row, unsigned shift) {
-    return 255 - ((row.bytes >> shift) & 0xffu);
+// Without -d every key has direction 0, so one packing serves both.
+struct by_key {
+    static std::uint64_t number(const report_row& row) { return keys::pack(row.key, true); }
+    static std::size_t digit(const report_row& row, unsigned shift) {
+        return (number(row) >> shift) & 0xffu;
+    }
+    static bool before(const report_row& a, const report_row& b) { return number(a) < number(b); }
+};
+
+template <class order>
+void sort_small(std::span<report_row> rows) {
+    std::sort(rows.begin(), rows.end(), order::before);
 }
 
 // Most significant digit first, in place, then every bucket by the next
@@ -31,14 +45,15 @@ std::size_t bucket(const report_row& row, unsigned shift) {
 // own bucket, and the row that comes back is looked at in the next round.
 // The swaps of a round do not wait on one another, so their cache misses
 // overlap; following each row's cycle instead would take them one at a time.
+template <class order>
 void sort_from_digit(std::span<report_row> rows, unsigned shift) {
     if (rows.size() < small_run) {
-        sort_small(rows);
+        sort_small<order>(rows);
         return;
     }
     std::array<std::size_t, 256> counts{};
     for (const report_row& row : rows) {
-        ++counts[bucket(row, shift)];
+        ++counts[order::digit(row, shift)];
     }
     std::array<std::size_t, 256> heads;
     std::array<std::size_t, 256> ends;
@@ -60,7 +75,7 @@ void sort_from_digit(std::span<report_row> rows, unsigned shift) {
             const std::uint8_t b = open[k];
             const std::size_t end = ends[b];
             for (std::size_t at = heads[b]; at < end; ++at) {
-                std::swap(data[at], data[heads[bucket(data[at], shift)]++]);
+                std::swap(data[at], data[heads[order::digit(data[at], shift)]++]);
             }
             if (heads[b] != end) {
                 open[still_open++] = b;
@@ -74,23 +89,28 @@ void sort_from_digit(std::span<report_row> rows, unsigned shift) {
     start = 0;
     for (const std::size_t count : counts) {
         if (count > 1) {
-            sort_from_digit(rows.subspan(start, count), shift - 8);
+            sort_from_digit<order>(rows.subspan(start, count), shift - 8);
         }
         start += count;
     }
 }
 
-}  // namespace
-
-void sort_by_bytes(std::span<report_row> rows) {
+template <class order>
+void sort_rows(std::span<report_row> rows) {
     std::uint64_t largest = 0;
     for (const report_row& row : rows) {
-        largest = std::max(largest, row.bytes);
+        largest = std::max(largest, order::number(row));
     }
-    // Digits above the largest count are 0 in every row and sort nothing.
+    // Digits above the largest number are 0 in every row and sort nothing.
     const auto bits = static_cast<unsigned>(std::bit_width(largest));
     const unsigned top_shift = bits <= 8 ? 0 : (bits - 1) / 8 * 8;
-    sort_from_digit(rows, top_shift);
+    sort_from_digit<order>(rows, top_shift);
 }
+
+}  // namespace
+
+void sort_by_bytes(std::span<report_row> rows) { sort_rows<by_bytes>(rows); }
+
+void sort_by_key(std::span<report_row> rows) { sort_rows<by_key>(rows); }
 
 }  // namespace tallywire

@@ -2,6 +2,7 @@
 
 #include <span>
 
+#include "stats/table_keys.h"
 #include "stats/table_records.h"
 
 namespace tallywire {
@@ -22,5 +23,11 @@ inline int compare_rows(const report_row& a, const report_row& b) {
 // of its own beyond a few small counting arrays, since the rows of a wide
 // table already weigh tens of megabytes.
 void sort_by_bytes(std::span<report_row> rows);
+
+// Puts rows in key order, the order a counted table hands them over in, in
+// place as above: the merge's sums arrive in the order the parts named
+// them, and the report's sort by bytes must start from the order a run
+// over the same frames starts from to leave rows of equal bytes alike.
+void sort_by_key(std::span<report_row> rows);
 
 }  // namespace tallywire

@@ -4,6 +4,8 @@
 #include <new>
 #include <utility>
 
+#include "stats/table_keys.h"
+
 namespace tallywire {
 
 namespace {
@@ -94,6 +96,11 @@ std::vector<wide_row> summed_rows::take_wide_rows() {
         rows.push_back(wide_row{key, sum.counters.bytes, sum.counters.packets});
     }
     wide_ = {};
+    // In key order, as a counted table hands its wide rows over, so that
+    // the report's sort by bytes leaves rows of equal bytes as a run over
+    // the same frames leaves them.
+    std::sort(rows.begin(), rows.end(),
+              [](const wide_row& a, const wide_row& b) { return a.key < b.key; });
     return rows;
 }
 

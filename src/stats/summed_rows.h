@@ -11,6 +11,7 @@
 
 #include "stats/index_allocator.h"
 #include "stats/page_region.h"
+#include "stats/table_keys.h"
 #include "stats/table_records.h"
 
 namespace tallywire {
@@ -44,16 +45,15 @@ public:
 
     std::size_t size() const { return count_ + wide_.size(); }
 
-    // The sums as report rows, in no particular order; the sums are left
-    // empty. Null rows when there is no memory for them.
+    // The sums as report rows, in no particular order (the report puts
+    // them in key order); the sums are left empty. Null rows when there is
+    // no memory for them.
     std::optional<table_rows> take_rows();
+    // The IPv6 sums, in key order.
     std::vector<wide_row> take_wide_rows();
 
 private:
-    static std::uint64_t pack(const table_key& key) {
-        return std::uint64_t{key.value} |
-               std::uint64_t{static_cast<std::uint8_t>(key.direction)} << 32;
-    }
+    static std::uint64_t pack(const table_key& key) { return keys::pack(key, true); }
 
     struct sum {
         table_counters counters;

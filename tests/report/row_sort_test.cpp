@@ -91,6 +91,41 @@ TEST(SortByBytes, FewLargeRowsAmongManySmallOnes) {
     EXPECT_EQ(rows[2].key.value, 6u);
 }
 
+// The merge's rows put in key order as a counted table hands them over:
+// the same order a comparison sort by the packed key gives, over the key
+// spreads of every kind, with and without sides.
+TEST(SortByKey, TheOrderOfThePackedKeys) {
+    struct key_spread {
+        const char* what;
+        std::size_t rows;
+        std::uint32_t largest;
+        bool sides;
+    };
+    const std::vector<key_spread> cases = {
+        {"no rows", 0, 1, false},          {"a few ports", 40, 65535, true},
+        {"ports", 30000, 65535, false},    {"ports per side", 30000, 65535, true},
+        {"hosts", 50000, ~0u, false},      {"hosts per side", 50000, ~0u, true},
+        {"one value per side", 2, 7, true}};
+    std::mt19937_64 random(11);
+    for (const key_spread& spread : cases) {
+        std::uniform_int_distribution<std::uint32_t> value(1, spread.largest);
+        std::vector<report_row> rows(spread.rows);
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const auto side = static_cast<std::int8_t>(spread.sides ? random() % 2 : 0);
+            rows[i] = report_row{table_key{value(random), side}, random() % 100, i};
+        }
+        std::vector<report_row> want = rows;
+        std::stable_sort(want.begin(), want.end(), [](const report_row& a, const report_row& b) {
+            return keys::pack(a.key, true) < keys::pack(b.key, true);
+        });
+        sort_by_key(rows);
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            ASSERT_EQ(keys::pack(rows[i].key, true), keys::pack(want[i].key, true))
+                << spread.what << " at row " << i;
+        }
+    }
+}
+
 // Far more lines than one block of output holds, with labels long enough
 // to land a line across a block's end.
 TEST(PrintRowsInBlocks, SameTextAsLineByLine) {
