@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "report/block_stream.h"
+#include "merge/block_stream.h"
 
 #if defined(__clang__)
 #pragma clang attribute push(__attribute__((no_sanitize("pointer-overflow"))), apply_to = function)

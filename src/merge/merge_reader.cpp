@@ -1,4 +1,4 @@
-#include "report/merge_reader.h"
+#include "merge/merge_reader.h"
 
 #include <algorithm>
 #include <array>
@@ -9,11 +9,11 @@
 #include <utility>
 #include <variant>
 
-#include "report/block_stream.h"
+#include "merge/block_stream.h"
 #include "report/json_document.h"
-#include "report/json_reader.h"
-#include "report/merge_settings.h"
-#include "report/row_adder.h"
+#include "merge/json_reader.h"
+#include "merge/merge_settings.h"
+#include "merge/row_adder.h"
 #include "report/row_keys.h"
 #include "settings.h"
 #include "stats/stat_kinds.h"
@@ -670,6 +670,15 @@ std::optional<merged_reports> merge_reports(std::FILE* in) {
         return std::nullopt;
     }
     return sums;
+}
+
+std::vector<summed_table> tables_to_print(merged_reports& sums) {
+    std::vector<summed_table> tables;
+    tables.reserve(sums.tables.size());
+    for (merged_table& table : sums.tables) {
+        tables.push_back(summed_table{table.kind, table.sums.get()});
+    }
+    return tables;
 }
 
 }  // namespace tallywire

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "report/json_reader.h"
+#include "merge/json_reader.h"
 
 namespace {
 
