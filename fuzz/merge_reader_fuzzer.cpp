@@ -10,7 +10,7 @@
 #include <optional>
 
 #include "fuzz_support.h"
-#include "report/merge_reader.h"
+#include "merge/merge_reader.h"
 #include "report/report.h"
 #include "settings.h"
 
@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     std::optional<merged_reports> sums = merge_reports(input.get());
     if (sums) {
-        print_merged_report(*sums);
+        print_merged_report(tables_to_print(*sums), sums->outcome);
     }
     return 0;
 }

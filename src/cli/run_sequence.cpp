@@ -11,7 +11,7 @@
 #include "cli/options.h"
 #include "cli/usage.h"
 #include "report/drop_notice.h"
-#include "report/merge_reader.h"
+#include "merge/merge_reader.h"
 #include "report/report.h"
 #include "settings.h"
 #include "stats/accounting.h"
@@ -53,7 +53,7 @@ int run_merge(const std::string& source) {
     if (!sums) {
         return 1;
     }
-    if (print_merged_report(*sums) != 0) {
+    if (print_merged_report(tables_to_print(*sums), sums->outcome) != 0) {
         return 1;
     }
     print_drop_notice(sums->outcome);

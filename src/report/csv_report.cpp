@@ -16,14 +16,21 @@ namespace {
 // RFC 4180: a header line, then one line per row of every table, each
 // ended by CRLF. Fields a row has no value for are empty: the key of Total,
 // the direction unless sides are counted apart, the share of a total of
-// no bytes.
+// no bytes. The columns are the JSON rows' members, after their table's
+// kind, in the same order.
 class csv_report final : public report_writer, private row_consumer {
 public:
     explicit csv_report(std::FILE* out) : out_(out) {}
 
     void begin(const report_summary& summary) override {
         total_bytes_ = summary.bytes;
-        out_.put("kind,key,label,direction,packets,bytes,share\r\n");
+        out_.put(json_document::name_of(json_document::member::kind));
+        for (const json_document::member_rule& rule :
+             json_document::members_of(json_document::object::row)) {
+            out_.put(',');
+            out_.put(rule.name);
+        }
+        out_.put("\r\n");
     }
 
     void begin_table(std::uint32_t kind) override { kind_name_ = stat_kind_name(kind); }
@@ -35,26 +42,34 @@ private:
     void take(const labelled_row& row) override {
         std::string& line = out_.text();
         line.append(kind_name_);
-        line.push_back(',');
-        const row_key_field key = row_key(row, key_text_);
-        if (key.shape == row_key_field::form::number) {
-            out_.put_number(key.number);
-        } else {
-            append_csv_field(line, key.text);
-        }
-        line.push_back(',');
-        append_csv_field(line, row.name);
-        line.push_back(',');
-        if (!row.suffix.empty()) {
-            line.append(json_document::direction_names[row.direction() == 0 ? 0 : 1]);
-        }
-        line.push_back(',');
-        out_.put_number(row.packets());
-        line.push_back(',');
-        out_.put_number(row.bytes());
-        line.push_back(',');
-        if (total_bytes_ != 0) {
-            append_share(line, row_percent(row.bytes(), total_bytes_));
+        for (const json_document::member_rule& rule :
+             json_document::members_of(json_document::object::row)) {
+            line.push_back(',');
+            switch (rule.id) {
+            case json_document::member::key: {
+                const row_key_field key = row_key(row, key_text_);
+                if (key.shape == row_key_field::form::number) {
+                    out_.put_number(key.number);
+                } else {
+                    append_csv_field(line, key.text);
+                }
+                break;
+            }
+            case json_document::member::label: append_csv_field(line, row.name); break;
+            case json_document::member::direction:
+                if (!row.suffix.empty()) {
+                    line.append(json_document::direction_names[row.direction() == 0 ? 0 : 1]);
+                }
+                break;
+            case json_document::member::packets: out_.put_number(row.packets()); break;
+            case json_document::member::bytes: out_.put_number(row.bytes()); break;
+            case json_document::member::share:
+                if (total_bytes_ != 0) {
+                    append_share(line, row_percent(row.bytes(), total_bytes_));
+                }
+                break;
+            default: break;
+            }
         }
         line.append("\r\n");
         out_.settle();

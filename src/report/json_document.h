@@ -1,7 +1,9 @@
 #pragma once
 
-// The names of the JSON report's members and the number of its format,
-// shared by the writer and the merge that reads documents back.
+// The JSON report's schema, shared by the writer and the merge that reads
+// documents back: which members stand in which object, in the order they
+// are written, which of them a document cannot be added up without, what
+// shape each kind's key takes, and the values of "direction".
 //
 // A document, one per run:
 //   {"program":"tallywire","version":"0.1.0","format":1,
@@ -15,43 +17,149 @@
 //    {"kind":"Port","rows":[
 //    {"key":80,"label":"http (80)","packets":2,"bytes":120,"share":100.0000}]}]}
 // "settings" comes before "tables", so that a reader can set up its tables
-// before the first row arrives. "direction" ("source" or "destination")
-// stands in rows of Port, Host and Network under -d only. "drops" is null
-// unless a live capture ended with libpcap's statistics:
-// {"total":N,"by_kernel":N,"by_interface":N}.
+// before the first row arrives. "direction" stands in rows of Port, Host
+// and Network under -d only. "drops" is null unless a live capture ended
+// with libpcap's statistics.
 
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <span>
 #include <string_view>
+
+#include "stats/stat_kinds.h"
 
 namespace tallywire::json_document {
 
 inline constexpr unsigned format_number = 1;
 inline constexpr std::string_view program_name = "tallywire";
 
-inline constexpr std::string_view program = "program";
-inline constexpr std::string_view version = "version";
-inline constexpr std::string_view format = "format";
-inline constexpr std::string_view settings = "settings";
-inline constexpr std::string_view kinds = "kinds";
-inline constexpr std::string_view direction_split = "direction_split";
-inline constexpr std::string_view port_limit = "port_limit";
-inline constexpr std::string_view ipv6 = "ipv6";
-inline constexpr std::string_view look_through = "look_through";
-inline constexpr std::string_view complete = "complete";
-inline constexpr std::string_view read_error = "read_error";
-inline constexpr std::string_view drops = "drops";
-inline constexpr std::string_view drops_total = "total";
-inline constexpr std::string_view by_kernel = "by_kernel";
-inline constexpr std::string_view by_interface = "by_interface";
-inline constexpr std::string_view totals = "totals";
-inline constexpr std::string_view tables = "tables";
-inline constexpr std::string_view kind = "kind";
-inline constexpr std::string_view rows = "rows";
-inline constexpr std::string_view key = "key";
-inline constexpr std::string_view label = "label";
-inline constexpr std::string_view direction = "direction";
-inline constexpr std::string_view packets = "packets";
-inline constexpr std::string_view bytes = "bytes";
-inline constexpr std::string_view share = "share";
+// The objects of a document; tables and rows stand in arrays.
+enum class object : std::uint8_t { document, settings, drops, totals, table, row, none };
+
+// Every member, by the object it stands in: "packets" and "bytes" stand
+// both in "totals" and in rows.
+enum class member : std::uint8_t {
+    program,
+    version,
+    format,
+    settings,
+    complete,
+    read_error,
+    drops,
+    totals,
+    tables,
+    kinds,
+    direction_split,
+    port_limit,
+    ipv6,
+    look_through,
+    drops_total,
+    by_kernel,
+    by_interface,
+    totals_packets,
+    totals_bytes,
+    kind,
+    rows,
+    key,
+    label,
+    direction,
+    packets,
+    bytes,
+    share,
+};
+
+struct member_rule {
+    member id;
+    object in;
+    std::string_view name;
+    // The object the value is, or whose array it is.
+    object holds;
+    // A document without it cannot be added up.
+    bool needed;
+};
+
+// Grouped by object, each object's members in the order they are written.
+inline constexpr member_rule members[] = {
+    {member::program, object::document, "program", object::none, true},
+    {member::version, object::document, "version", object::none, false},
+    {member::format, object::document, "format", object::none, true},
+    {member::settings, object::document, "settings", object::settings, true},
+    {member::complete, object::document, "complete", object::none, true},
+    {member::read_error, object::document, "read_error", object::none, false},
+    {member::drops, object::document, "drops", object::drops, false},
+    {member::totals, object::document, "totals", object::totals, false},
+    {member::tables, object::document, "tables", object::table, true},
+    {member::kinds, object::settings, "kinds", object::none, true},
+    {member::direction_split, object::settings, "direction_split", object::none, true},
+    {member::port_limit, object::settings, "port_limit", object::none, true},
+    {member::ipv6, object::settings, "ipv6", object::none, true},
+    {member::look_through, object::settings, "look_through", object::none, true},
+    {member::drops_total, object::drops, "total", object::none, false},
+    {member::by_kernel, object::drops, "by_kernel", object::none, false},
+    {member::by_interface, object::drops, "by_interface", object::none, false},
+    {member::totals_packets, object::totals, "packets", object::none, false},
+    {member::totals_bytes, object::totals, "bytes", object::none, false},
+    {member::kind, object::table, "kind", object::none, true},
+    {member::rows, object::table, "rows", object::row, true},
+    {member::key, object::row, "key", object::none, true},
+    {member::label, object::row, "label", object::none, false},
+    {member::direction, object::row, "direction", object::none, false},
+    {member::packets, object::row, "packets", object::none, true},
+    {member::bytes, object::row, "bytes", object::none, true},
+    {member::share, object::row, "share", object::none, false},
+};
+
+// The rule of a member: the table lists them in the enum's order.
+constexpr const member_rule& rule_of(member id) { return members[static_cast<std::size_t>(id)]; }
+constexpr std::string_view name_of(member id) { return rule_of(id).name; }
+
+// The members of an object, in the order they are written.
+constexpr std::span<const member_rule> members_of(object in) {
+    const auto first = std::find_if(std::begin(members), std::end(members),
+                                    [in](const member_rule& rule) { return rule.in == in; });
+    const auto end = std::find_if(first, std::end(members),
+                                  [in](const member_rule& rule) { return rule.in != in; });
+    return {first, end};
+}
+
+// A set of members, one bit each.
+constexpr std::uint32_t bit_of(member id) { return std::uint32_t{1} << static_cast<unsigned>(id); }
+
+// The members of an object a document cannot be added up without.
+constexpr std::uint32_t needed_in(object in) {
+    std::uint32_t needed = 0;
+    for (const member_rule& rule : members_of(in)) {
+        needed |= rule.needed ? bit_of(rule.id) : 0;
+    }
+    return needed;
+}
+
+static_assert(std::size(members) <= 32, "a set of members is one 32-bit word");
+static_assert([] {
+    for (std::size_t at = 0; at < std::size(members); ++at) {
+        if (static_cast<std::size_t>(members[at].id) != at ||
+            (at != 0 && members[at].in < members[at - 1].in)) {
+            return false;
+        }
+    }
+    return true;
+}(), "the members stand in the enum's order, grouped by object");
+// The writer streams the rows: the arrays that hold them come last.
+static_assert(members_of(object::document).back().id == member::tables);
+static_assert(members_of(object::table).back().id == member::rows);
+
+// The shape of a row's key, by kind: Total's is null, Link's, IP's and
+// Port's a number, Host's and Network's a text (see row_keys.h).
+enum class key_shape : std::uint8_t { null, number, text };
+inline constexpr std::array<key_shape, stat_kind_names.size()> key_shapes = {
+    key_shape::null,   key_shape::number, key_shape::number,
+    key_shape::number, key_shape::text,   key_shape::text};
+// The shape for a kind given as its single bit.
+constexpr key_shape key_shape_of(std::uint32_t kind) {
+    return key_shapes[static_cast<std::size_t>(std::countr_zero(kind)) % key_shapes.size()];
+}
 
 // The values of "direction", by table_key direction.
 inline constexpr std::string_view direction_names[] = {"source", "destination"};

@@ -1,4 +1,5 @@
 #include <array>
+#include <optional>
 #include <string>
 
 #include "report/escaped_text.h"
@@ -26,74 +27,43 @@ public:
         const settings& chosen = current_settings;
         std::string& text = out_.text();
         text.push_back('{');
-        member(doc::program);
-        append_json_string(text, doc::program_name);
-        next_member(doc::version);
-        append_json_string(text, TALLYWIRE_VERSION);
-        next_member(doc::format);
-        out_.put_number(doc::format_number);
-        next_member(doc::settings);
-        text.push_back('{');
-        member(doc::kinds);
-        text.push_back('[');
-        bool first = true;
-        for (std::size_t bit = 0; bit < stat_kind_names.size(); ++bit) {
-            if ((chosen.stat_kinds >> bit & 1u) != 0) {
-                text.append(first ? "" : ",");
-                append_json_string(text, stat_kind_names[bit]);
-                first = false;
+        for (const doc::member_rule& rule : doc::members_of(doc::object::document)) {
+            member(rule);
+            switch (rule.id) {
+            case doc::member::program: append_json_string(text, doc::program_name); break;
+            case doc::member::version: append_json_string(text, TALLYWIRE_VERSION); break;
+            case doc::member::format: out_.put_number(doc::format_number); break;
+            case doc::member::settings: put_settings(chosen); break;
+            case doc::member::complete: put_bool(summary.complete); break;
+            case doc::member::read_error: put_bool(summary.outcome.stopped_at_read_error); break;
+            case doc::member::drops: put_drops(summary.outcome.drops); break;
+            case doc::member::totals:
+                text.push_back('{');
+                for (const doc::member_rule& total : doc::members_of(doc::object::totals)) {
+                    member(total);
+                    out_.put_number(total.id == doc::member::totals_packets ? summary.packets
+                                                                            : summary.bytes);
+                }
+                text.push_back('}');
+                break;
+            case doc::member::tables: text.append("[\n"); break;  // left open for the tables
+            default: break;
             }
         }
-        text.push_back(']');
-        next_member(doc::direction_split);
-        put_bool(chosen.direction_split);
-        next_member(doc::port_limit);
-        if (chosen.port_limit_enabled) {
-            out_.put_number(chosen.port_limit);
-        } else {
-            text.append("null");
-        }
-        next_member(doc::ipv6);
-        put_bool(chosen.ipv6);
-        next_member(doc::look_through);
-        put_bool(chosen.look_through);
-        text.push_back('}');
-        next_member(doc::complete);
-        put_bool(summary.complete);
-        next_member(doc::read_error);
-        put_bool(summary.outcome.stopped_at_read_error);
-        next_member(doc::drops);
-        if (const auto& drops = summary.outcome.drops) {
-            text.push_back('{');
-            member(doc::drops_total);
-            out_.put_number(drops->total());
-            next_member(doc::by_kernel);
-            out_.put_number(drops->by_kernel);
-            next_member(doc::by_interface);
-            out_.put_number(drops->by_interface);
-            text.push_back('}');
-        } else {
-            text.append("null");
-        }
-        next_member(doc::totals);
-        text.push_back('{');
-        member(doc::packets);
-        out_.put_number(summary.packets);
-        next_member(doc::bytes);
-        out_.put_number(summary.bytes);
-        text.push_back('}');
-        next_member(doc::tables);
-        text.append("[\n");
     }
 
     void begin_table(std::uint32_t kind) override {
         std::string& text = out_.text();
         text.append(first_table_ ? "{" : ",\n{");
         first_table_ = false;
-        member(doc::kind);
-        append_json_string(text, stat_kind_name(kind));
-        next_member(doc::rows);
-        text.push_back('[');
+        for (const doc::member_rule& rule : doc::members_of(doc::object::table)) {
+            member(rule);
+            if (rule.id == doc::member::kind) {
+                append_json_string(text, stat_kind_name(kind));
+            } else {
+                text.push_back('[');  // rows: left open for the rows
+            }
+        }
         first_row_ = true;
     }
 
@@ -111,39 +81,99 @@ private:
         std::string& text = out_.text();
         text.append(first_row_ ? "\n{" : ",\n{");
         first_row_ = false;
-        member(doc::key);
-        const row_key_field key = row_key(row, key_text_);
-        switch (key.shape) {
-        case row_key_field::form::none: text.append("null"); break;
-        case row_key_field::form::number: out_.put_number(key.number); break;
-        case row_key_field::form::text: append_json_string(text, key.text); break;
+        for (const doc::member_rule& rule : doc::members_of(doc::object::row)) {
+            if (rule.id == doc::member::direction && row.suffix.empty()) {
+                continue;  // sides are not counted apart
+            }
+            member(rule);
+            switch (rule.id) {
+            case doc::member::key: put_key(row); break;
+            case doc::member::label: append_json_string(text, row.name); break;
+            case doc::member::direction:
+                append_json_string(text, doc::direction_names[row.direction() == 0 ? 0 : 1]);
+                break;
+            case doc::member::packets: out_.put_number(row.packets()); break;
+            case doc::member::bytes: out_.put_number(row.bytes()); break;
+            case doc::member::share: put_share(row.bytes()); break;
+            default: break;
+            }
         }
-        next_member(doc::label);
-        append_json_string(text, row.name);
-        if (!row.suffix.empty()) {
-            next_member(doc::direction);
-            append_json_string(text, doc::direction_names[row.direction() == 0 ? 0 : 1]);
-        }
-        next_member(doc::packets);
-        out_.put_number(row.packets());
-        next_member(doc::bytes);
-        out_.put_number(row.bytes());
-        next_member(doc::share);
-        put_share(row.bytes());
         text.push_back('}');
         out_.settle();
     }
 
-    // "name": and ,"name":
-    void member(std::string_view name) {
+    void put_settings(const settings& chosen) {
         std::string& text = out_.text();
-        text.push_back('"');
-        text.append(name);
-        text.append("\":");
+        text.push_back('{');
+        for (const doc::member_rule& rule : doc::members_of(doc::object::settings)) {
+            member(rule);
+            switch (rule.id) {
+            case doc::member::kinds: {
+                text.push_back('[');
+                bool first = true;
+                for (std::size_t bit = 0; bit < stat_kind_names.size(); ++bit) {
+                    if ((chosen.stat_kinds >> bit & 1u) != 0) {
+                        text.append(first ? "" : ",");
+                        append_json_string(text, stat_kind_names[bit]);
+                        first = false;
+                    }
+                }
+                text.push_back(']');
+                break;
+            }
+            case doc::member::direction_split: put_bool(chosen.direction_split); break;
+            case doc::member::port_limit:
+                if (chosen.port_limit_enabled) {
+                    out_.put_number(chosen.port_limit);
+                } else {
+                    text.append("null");
+                }
+                break;
+            case doc::member::ipv6: put_bool(chosen.ipv6); break;
+            case doc::member::look_through: put_bool(chosen.look_through); break;
+            default: break;
+            }
+        }
+        text.push_back('}');
     }
-    void next_member(std::string_view name) {
-        out_.text().push_back(',');
-        member(name);
+
+    void put_drops(const std::optional<drop_counts>& drops) {
+        std::string& text = out_.text();
+        if (!drops) {
+            text.append("null");
+            return;
+        }
+        text.push_back('{');
+        for (const doc::member_rule& rule : doc::members_of(doc::object::drops)) {
+            member(rule);
+            switch (rule.id) {
+            case doc::member::drops_total: out_.put_number(drops->total()); break;
+            case doc::member::by_kernel: out_.put_number(drops->by_kernel); break;
+            case doc::member::by_interface: out_.put_number(drops->by_interface); break;
+            default: break;
+            }
+        }
+        text.push_back('}');
+    }
+
+    void put_key(const labelled_row& row) {
+        const row_key_field key = row_key(row, key_text_);
+        switch (key.shape) {
+        case row_key_field::form::none: out_.text().append("null"); break;
+        case row_key_field::form::number: out_.put_number(key.number); break;
+        case row_key_field::form::text: append_json_string(out_.text(), key.text); break;
+        }
+    }
+
+    // "name":, with a comma before every member but its object's first.
+    void member(const doc::member_rule& rule) {
+        std::string& text = out_.text();
+        if (text.back() != '{') {
+            text.push_back(',');
+        }
+        text.push_back('"');
+        text.append(rule.name);
+        text.append("\":");
     }
 
     void put_bool(bool value) { out_.put(value ? "true" : "false"); }

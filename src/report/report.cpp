@@ -7,7 +7,6 @@
 
 #include "settings.h"
 #include "report/labelled_rows.h"
-#include "report/merge_reader.h"
 #include "report/report_formats.h"
 #include "report/row_sort.h"
 
@@ -88,7 +87,7 @@ public:
 
 class summed_tables final : public table_supply {
 public:
-    explicit summed_tables(merged_reports& sums) : tables_(sums.tables) {}
+    explicit summed_tables(const std::vector<summed_table>& tables) : tables_(tables) {}
     std::size_t size() const override { return tables_.size(); }
     std::uint32_t kind(std::size_t table) const override { return tables_[table].kind; }
     std::size_t entries(std::size_t table) override { return tables_[table].sums->size(); }
@@ -103,7 +102,7 @@ public:
     }
 
 private:
-    std::vector<merged_table>& tables_;
+    const std::vector<summed_table>& tables_;
 };
 
 // -t cuts a block whose table holds more entries than it may print.
@@ -177,9 +176,10 @@ int print_report(const capture_outcome& outcome) {
     return print_tables(tables, outcome);
 }
 
-int print_merged_report(merged_reports& sums) {
-    summed_tables tables(sums);
-    return print_tables(tables, sums.outcome);
+int print_merged_report(const std::vector<summed_table>& tables,
+                        const capture_outcome& outcome) {
+    summed_tables supply(tables);
+    return print_tables(supply, outcome);
 }
 
 }  // namespace tallywire

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 #include "capture/capture_outcome.h"
-#include "report/merge_reader.h"
 #include "stats/stat_tables.h"
+#include "stats/summed_rows.h"
 
 namespace tallywire {
 
@@ -14,8 +17,16 @@ namespace tallywire {
 // could not be written whole (the message is on standard error).
 int print_report(const capture_outcome& outcome);
 
-// The same for the sums of a merge, which are left empty.
-int print_merged_report(merged_reports& sums);
+// A table of sums to print, such as a merge adds up: its kind, and the
+// rows, which printing takes.
+struct summed_table {
+    std::uint32_t kind = 0;
+    summed_rows* sums = nullptr;
+};
+
+// The same for tables of sums, one per kind in bit order, which are left
+// empty; outcome is that of the runs the sums were made from.
+int print_merged_report(const std::vector<summed_table>& tables, const capture_outcome& outcome);
 
 // Replaces rows with every entry of the table, in key order, and returns
 // the count; the table is left empty (see take_rows). A table failure

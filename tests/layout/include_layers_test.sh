@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# The layers of src/ point one way: cli -> report -> stats -> capture, with
-# settings.h at the bottom for all of them. A file includes headers of its
-# own layer and of layers below it only, and no two units (a header with
-# its source file) include each other, directly or through others. Checked
-# over the #include lines of src/, and the check is checked on small trees
-# that break each rule.
+# The layers of src/ point one way: cli -> merge -> report -> stats ->
+# capture, with settings.h at the bottom for all of them. A file includes
+# headers of its own layer and of layers below it only, and no two units (a
+# header with its source file) include each other, directly or through
+# others. Checked over the #include lines of src/, and the check is checked
+# on small trees that break each rule.
 set -euo pipefail
 
 # The layer of a path below src/: higher layers may include lower ones.
@@ -14,8 +14,9 @@ layer_of() {
         capture/*) echo 1 ;;
         stats/*) echo 2 ;;
         report/*) echo 3 ;;
-        cli/*) echo 4 ;;
-        main.cpp) echo 5 ;;
+        merge/*) echo 4 ;;
+        cli/*) echo 5 ;;
+        main.cpp) echo 6 ;;
         *) echo unknown ;;
     esac
 }
@@ -70,10 +71,13 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 make_tree() {
     rm -rf "$scratch/src"
-    mkdir -p "$scratch/src/capture" "$scratch/src/stats" "$scratch/src/report"
+    mkdir -p "$scratch/src/capture" "$scratch/src/stats" "$scratch/src/report" "$scratch/src/merge"
     printf '#pragma once\n' >"$scratch/src/settings.h"
     printf '#include "settings.h"\n' >"$scratch/src/capture/a.h"
     printf '#include "capture/a.h"\n' >"$scratch/src/stats/b.h"
+    printf '#include "stats/b.h"\n' >"$scratch/src/report/d.h"
+    printf '#include "report/d.h"\n' >"$scratch/src/merge/e.h"
+    printf '#include "merge/e.h"\n' >"$scratch/src/merge/f.h"
 }
 expect_fault() {
     local what=$1
@@ -97,6 +101,12 @@ expect_fault "two units that include each other"
 make_tree
 printf '#include "stats/missing.h"\n' >>"$scratch/src/stats/b.h"
 expect_fault "an include of a file that does not exist"
+make_tree
+printf '#include "merge/e.h"\n' >>"$scratch/src/report/d.h"
+expect_fault "report including the merge layer above it"
+make_tree
+printf '#include "merge/f.h"\n' >>"$scratch/src/merge/e.h"
+expect_fault "two units of the merge layer that include each other"
 
 [ "$status" -eq 0 ] && echo "include layers: sound"
 exit "$status"

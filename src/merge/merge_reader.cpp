@@ -1,19 +1,20 @@
-#include "report/merge_reader.h"
+#include "merge/merge_reader.h"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <variant>
 
-#include "report/block_stream.h"
+#include "merge/block_stream.h"
 #include "report/json_document.h"
-#include "report/json_reader.h"
-#include "report/merge_settings.h"
-#include "report/row_adder.h"
+#include "merge/json_reader.h"
+#include "merge/merge_settings.h"
+#include "merge/row_adder.h"
 #include "report/row_keys.h"
 #include "settings.h"
 #include "stats/stat_kinds.h"
@@ -32,87 +33,46 @@ std::string quoted(std::string_view text) {
     return shown + (text.size() > longest ? "...\"" : "\"");
 }
 
-// The member a value belongs to.
-enum class field : std::uint8_t {
-    none,
-    unknown,
-    key,
-    label,
-    direction,
-    packets,
-    bytes,
-    share,
-    program,
-    version,
-    format,
-    settings,
-    kinds,
-    direction_split,
-    port_limit,
-    ipv6,
-    look_through,
-    complete,
-    read_error,
-    drops,
-    drops_total,
-    by_kernel,
-    by_interface,
-    totals,
-    tables,
-    kind,
-    rows,
-};
-
-// The member names a document holds, rows' first: they are most of the
-// names read.
-constexpr std::pair<std::string_view, field> field_names[] = {
-    {doc::key, field::key},
-    {doc::label, field::label},
-    {doc::direction, field::direction},
-    {doc::packets, field::packets},
-    {doc::bytes, field::bytes},
-    {doc::share, field::share},
-    {doc::program, field::program},
-    {doc::version, field::version},
-    {doc::format, field::format},
-    {doc::settings, field::settings},
-    {doc::kinds, field::kinds},
-    {doc::direction_split, field::direction_split},
-    {doc::port_limit, field::port_limit},
-    {doc::ipv6, field::ipv6},
-    {doc::look_through, field::look_through},
-    {doc::complete, field::complete},
-    {doc::read_error, field::read_error},
-    {doc::drops, field::drops},
-    {doc::drops_total, field::drops_total},
-    {doc::by_kernel, field::by_kernel},
-    {doc::by_interface, field::by_interface},
-    {doc::totals, field::totals},
-    {doc::tables, field::tables},
-    {doc::kind, field::kind},
-    {doc::rows, field::rows},
-};
-
-// Six names of every row come through here: length and first letter rule
-// out nearly every other name before a comparison is called.
-field field_of(std::string_view name) {
-    if (name.empty()) {
-        return field::unknown;
-    }
-    for (const auto& [known, value] : field_names) {
-        // A loop of its own: a call of memcmp for a five-letter name
-        // costs more than the comparison.
-        if (known.size() == name.size() && known[0] == name[0] &&
-            std::equal(known.begin(), known.end(), name.begin(),
-                       [](char a, char b) { return a == b; })) {
-            return value;
-        }
-    }
-    return field::unknown;
-}
+// The member a value belongs to: one of the document's, or none yet, or
+// one the document has no place for.
+using field = doc::member;
+constexpr field no_field = static_cast<field>(0xfe);
+constexpr field unknown_field = static_cast<field>(0xff);
 
 // Where in a document the reader stands.
 enum class place { outside, document, settings, kinds, drops, totals, tables, table, rows, row, done };
+
+// The members a name may stand for, by the place the reader stands in:
+// those of the object it is in, and none where there is no object.
+constexpr auto members_at = [] {
+    std::array<std::span<const doc::member_rule>, static_cast<std::size_t>(place::done) + 1> at{};
+    at[static_cast<std::size_t>(place::document)] = doc::members_of(doc::object::document);
+    at[static_cast<std::size_t>(place::settings)] = doc::members_of(doc::object::settings);
+    at[static_cast<std::size_t>(place::drops)] = doc::members_of(doc::object::drops);
+    at[static_cast<std::size_t>(place::totals)] = doc::members_of(doc::object::totals);
+    at[static_cast<std::size_t>(place::table)] = doc::members_of(doc::object::table);
+    at[static_cast<std::size_t>(place::row)] = doc::members_of(doc::object::row);
+    return at;
+}();
+
+// Six names of every row come through here, compared with the row's six
+// members only: length and first letter rule out nearly every other name
+// before a comparison is called.
+field field_of(place at, std::string_view name) {
+    if (name.empty()) {
+        return unknown_field;
+    }
+    for (const doc::member_rule& known : members_at[static_cast<std::size_t>(at)]) {
+        // A loop of its own: a call of memcmp for a five-letter name
+        // costs more than the comparison.
+        if (known.name.size() == name.size() && known.name[0] == name[0] &&
+            std::equal(known.name.begin(), known.name.end(), name.begin(),
+                       [](char a, char b) { return a == b; })) {
+            return known.id;
+        }
+    }
+    return unknown_field;
+}
 
 // The events of one document, checked and added to the sums as they come.
 // Every handler returns false to stop the reading, with the reason in
@@ -136,7 +96,7 @@ public:
         case place::outside: return enter(place::document);
         case place::document:
             if (field_ == field::settings) {
-                return before(doc::settings) && enter(place::settings);
+                return before(field::settings) && enter(place::settings);
             }
             if (field_ == field::drops) {
                 return enter(place::drops);
@@ -163,7 +123,7 @@ public:
         case place::drops: return end_drops();
         case place::totals: return leave(place::document);
         case place::table:
-            if (!table_.kind || !table_.rows_read) {
+            if ((table_.seen & table_needed) != table_needed) {
                 return refuse("a table without its kind or its rows");
             }
             return leave(place::tables);
@@ -175,10 +135,11 @@ public:
     bool StartArray() {
         if (place_ == place::settings && field_ == field::kinds) {
             stated_.kinds = 0;
+            settings_seen_ |= doc::bit_of(field::kinds);
             return enter(place::kinds);
         }
         if (place_ == place::document && field_ == field::tables) {
-            if (!seen_settings_ || !seen_complete_) {
+            if (!seen(field::settings) || !seen(field::complete)) {
                 return refuse("\"tables\" before \"settings\" and \"complete\"");
             }
             return enter(place::tables);
@@ -197,7 +158,7 @@ public:
         case place::kinds: return leave(place::settings);
         case place::tables: return leave(place::document);
         case place::rows:
-            table_.rows_read = true;
+            table_.seen |= doc::bit_of(field::rows);
             return hand_over() && leave(place::table);
         default: return refuse("malformed document");
         }
@@ -205,8 +166,8 @@ public:
 
     bool Key(const char* text, rapidjson::SizeType length, bool) {
         const std::string_view name(text, length);
-        field_ = field_of(name);
-        if (field_ == field::unknown) {
+        field_ = field_of(place_, name);
+        if (field_ == unknown_field) {
             unknown_member_ = name.substr(0, 40);
         }
         if (place_ == place::document && members_ == 0 && field_ != field::program) {
@@ -221,6 +182,7 @@ public:
         switch (place_) {
         case place::document:
             if (field_ == field::program) {
+                seen_ |= doc::bit_of(field::program);
                 return value == doc::program_name || refuse("not a tallywire document");
             }
             if (field_ == field::version) {
@@ -240,8 +202,11 @@ public:
             break;
         case place::row:
             if (field_ == field::key) {
-                row_.key = key_from_text(table_.kind, value);
-                row_.key_given = true;
+                // A text where the kind's key is no text does not parse.
+                row_.key = doc::key_shape_of(table_.kind) == doc::key_shape::text
+                               ? key_from_text(table_.kind, value)
+                               : std::nullopt;
+                row_.seen |= doc::bit_of(field::key);
                 if (!row_.key) {  // only a key that does not parse is quoted as given
                     row_.key_text = quoted(value);
                 }
@@ -262,7 +227,7 @@ public:
     bool Bool(bool value) {
         if (place_ == place::document) {
             if (field_ == field::complete) {
-                seen_complete_ = true;
+                seen_ |= doc::bit_of(field::complete);
                 return value || refuse("cut by -t: not every row is present");
             }
             if (field_ == field::read_error) {
@@ -271,13 +236,13 @@ public:
             }
         } else if (place_ == place::settings) {
             if (field_ == field::direction_split) {
-                return set_once(seen_.direction_split, stated_.direction_split, value);
+                return set(field::direction_split, stated_.direction_split, value);
             }
             if (field_ == field::ipv6) {
-                return set_once(seen_.ipv6, stated_.ipv6, value);
+                return set(field::ipv6, stated_.ipv6, value);
             }
             if (field_ == field::look_through) {
-                return set_once(seen_.look_through, stated_.look_through, value);
+                return set(field::look_through, stated_.look_through, value);
             }
         }
         return unexpected("true or false");
@@ -288,7 +253,7 @@ public:
             return true;
         }
         if (place_ == place::settings && field_ == field::port_limit) {
-            seen_.port_limit = true;
+            settings_seen_ |= doc::bit_of(field::port_limit);
             stated_.port_limit.reset();
             return true;
         }
@@ -297,11 +262,12 @@ public:
                 return true;
             }
             if (field_ == field::key) {
-                row_.key = table_.kind == stat_total
+                // Total's null key is read as number 0 (see row_keys.h).
+                row_.key = doc::key_shape_of(table_.kind) == doc::key_shape::null
                                ? std::optional<std::variant<table_key, wide_key>>(
-                                     *key_from_number(stat_total, 0))
+                                     *key_from_number(table_.kind, 0))
                                : std::nullopt;
-                row_.key_given = true;
+                row_.seen |= doc::bit_of(field::key);
                 return true;
             }
         }
@@ -313,7 +279,7 @@ public:
         switch (place_) {
         case place::document:
             if (field_ == field::format) {
-                seen_format_ = true;
+                seen_ |= doc::bit_of(field::format);
                 return value == doc::format_number ||
                        refuse("a report of format " + std::to_string(value) +
                               "; this tallywire reads format " +
@@ -322,7 +288,7 @@ public:
             break;
         case place::settings:
             if (field_ == field::port_limit && value <= INT32_MAX) {
-                seen_.port_limit = true;
+                settings_seen_ |= doc::bit_of(field::port_limit);
                 stated_.port_limit = static_cast<std::int32_t>(value);
                 return true;
             }
@@ -341,7 +307,7 @@ public:
             }
             break;
         case place::totals:
-            if (field_ == field::packets || field_ == field::bytes) {
+            if (field_ == field::totals_packets || field_ == field::totals_bytes) {
                 return true;
             }
             break;
@@ -350,17 +316,19 @@ public:
                 const auto key = key_from_number(table_.kind, value);
                 row_.key = key ? std::optional<std::variant<table_key, wide_key>>(*key)
                                : std::nullopt;
-                row_.key_given = true;
+                row_.seen |= doc::bit_of(field::key);
                 if (!row_.key) {
                     row_.key_text = std::to_string(value);
                 }
                 return true;
             }
             if (field_ == field::packets) {
+                row_.seen |= doc::bit_of(field::packets);
                 row_.packets = value;
                 return true;
             }
             if (field_ == field::bytes) {
+                row_.seen |= doc::bit_of(field::bytes);
                 row_.bytes = value;
                 return true;
             }
@@ -376,7 +344,7 @@ public:
     bool Int(int value) { return Int64(value); }
     bool Int64(std::int64_t value) {
         if (place_ == place::settings && field_ == field::port_limit && value >= INT32_MIN) {
-            seen_.port_limit = true;
+            settings_seen_ |= doc::bit_of(field::port_limit);
             stated_.port_limit = static_cast<std::int32_t>(value);
             return true;
         }
@@ -386,26 +354,29 @@ public:
     bool Double(double) { return share_or("a number that is no count"); }
 
 private:
+    static constexpr std::uint32_t document_needed = doc::needed_in(doc::object::document);
+    static constexpr std::uint32_t settings_needed = doc::needed_in(doc::object::settings);
+    static constexpr std::uint32_t table_needed = doc::needed_in(doc::object::table);
+    static constexpr std::uint32_t row_needed = doc::needed_in(doc::object::row);
+
     struct table_state {
         std::uint32_t kind = 0;
-        bool rows_read = false;
+        std::uint32_t seen = 0;  // its members read
     };
     struct row_state {
+        std::uint32_t seen = 0;  // its members read
         std::optional<std::variant<table_key, wide_key>> key;
-        bool key_given = false;
         std::string key_text;
         std::optional<std::int8_t> direction;
-        std::optional<std::uint64_t> packets;
-        std::optional<std::uint64_t> bytes;
+        std::uint64_t packets = 0;
+        std::uint64_t bytes = 0;
 
         // As a fresh row_state, but the key text keeps its buffer.
         void clear() {
+            seen = 0;
             key.reset();
-            key_given = false;
             key_text.clear();
             direction.reset();
-            packets.reset();
-            bytes.reset();
         }
     };
 
@@ -419,19 +390,14 @@ private:
             return refuse("not a tallywire document");
         }
         return refuse(std::string(what) + " where the document has no place for it" +
-                      (field_ == field::none ? "" : " (at \"" + member_name() + "\")"));
+                      (field_ == no_field ? "" : " (at \"" + member_name() + "\")"));
     }
 
     std::string member_name() const {
-        if (field_ == field::unknown) {
+        if (field_ == unknown_field) {
             return unknown_member_;
         }
-        for (const auto& [known, value] : field_names) {
-            if (value == field_) {
-                return std::string(known);
-            }
-        }
-        return {};
+        return field_ == no_field ? std::string() : std::string(doc::name_of(field_));
     }
 
     bool share_or(const char* what) {
@@ -440,7 +406,7 @@ private:
 
     bool enter(place next) {
         place_ = next;
-        field_ = field::none;
+        field_ = no_field;
         return true;
     }
     bool leave(place back) {
@@ -448,18 +414,21 @@ private:
         return true;
     }
 
-    bool before(std::string_view member) {
-        return seen_format_ || refuse("\"" + std::string(member) + "\" before \"format\"");
+    bool before(field member) {
+        return seen(field::format) ||
+               refuse("\"" + std::string(doc::name_of(member)) + "\" before \"format\"");
     }
 
-    bool set_once(bool& seen, bool& setting, bool value) {
-        seen = true;
+    bool seen(field member) const { return (seen_ & doc::bit_of(member)) != 0; }
+
+    bool set(field member, bool& setting, bool value) {
+        settings_seen_ |= doc::bit_of(member);
         setting = value;
         return true;
     }
 
     bool end_document() {
-        if (!seen_format_ || !seen_settings_ || !seen_complete_ || !seen_tables_) {
+        if ((seen_ & document_needed) != document_needed) {
             return refuse("not a whole tallywire document: \"format\", \"settings\", "
                           "\"complete\" or \"tables\" is missing");
         }
@@ -467,7 +436,7 @@ private:
     }
 
     bool end_settings() {
-        if (!seen_.direction_split || !seen_.port_limit || !seen_.ipv6 || !seen_.look_through ||
+        if ((settings_seen_ & settings_needed) != settings_needed ||
             (stated_.kinds & stat_total) == 0) {
             return refuse("settings without every counting setting");
         }
@@ -489,7 +458,7 @@ private:
                 }
             }
         }
-        seen_settings_ = true;
+        seen_ |= doc::bit_of(field::settings);
         return leave(place::document);
     }
 
@@ -514,7 +483,8 @@ private:
         }
         tables_read_ |= *kind;
         table_.kind = *kind;
-        seen_tables_ = true;
+        table_.seen |= doc::bit_of(field::kind);
+        seen_ |= doc::bit_of(field::tables);
         return true;
     }
 
@@ -530,7 +500,7 @@ private:
 
     bool end_row() {
         const std::string_view kind_name = stat_kind_name(table_.kind);
-        if (!row_.key_given || !row_.packets || !row_.bytes) {
+        if ((row_.seen & row_needed) != row_needed) {
             return refuse(std::string(kind_name) + " row without its key, packets or bytes");
         }
         if (!row_.key) {
@@ -547,7 +517,7 @@ private:
         if (row_.direction.has_value() != sides_apart) {
             return refuse(described() + (sides_apart ? " without" : " with") + " a direction");
         }
-        if (*row_.packets == 0) {
+        if (row_.packets == 0) {
             return refuse(described() + " of no packets");
         }
         std::variant<table_key, wide_key> key = *row_.key;
@@ -559,7 +529,7 @@ private:
             batch_.part = part_;
             batch_.sides_apart = sides_apart;
         }
-        batch_.rows.push_back(checked_row{key, table_counters{*row_.bytes, *row_.packets}});
+        batch_.rows.push_back(checked_row{key, table_counters{row_.bytes, row_.packets}});
         return (batch_.rows.size() < row_adder::batch_rows || hand_over()) && leave(place::rows);
     }
 
@@ -588,14 +558,11 @@ private:
     row_adder& adder_;
 
     place place_ = place::outside;
-    field field_ = field::none;
+    field field_ = no_field;
     std::string unknown_member_;  // the last name the document has no place for
     std::size_t members_ = 0;
-    bool seen_format_ = false;
-    bool seen_settings_ = false;
-    bool seen_complete_ = false;
-    bool seen_tables_ = false;
-    named_settings seen_;
+    std::uint32_t seen_ = 0;           // the document's members read
+    std::uint32_t settings_seen_ = 0;  // the settings' members read
     counting_settings stated_;
     drop_counts drops_;
     std::uint32_t tables_read_ = 0;
@@ -670,6 +637,15 @@ std::optional<merged_reports> merge_reports(std::FILE* in) {
         return std::nullopt;
     }
     return sums;
+}
+
+std::vector<summed_table> tables_to_print(merged_reports& sums) {
+    std::vector<summed_table> tables;
+    tables.reserve(sums.tables.size());
+    for (merged_table& table : sums.tables) {
+        tables.push_back(summed_table{table.kind, table.sums.get()});
+    }
+    return tables;
 }
 
 }  // namespace tallywire

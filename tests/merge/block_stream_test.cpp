@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "report/json_reader.h"
+#include "merge/json_reader.h"
 
 namespace {
 
@@ -116,6 +116,27 @@ TEST(BlockStreamJson, StringsAndWhitespaceAcrossBlockEnds) {
                                    << parsed.Offset();
     EXPECT_EQ(handler.strings, std::vector<std::string>(count, meant));
     EXPECT_TRUE(stream.at_end());
+}
+
+// The hooks are what make the merge fast, and RapidJSON calls them from
+// its internals: an upgrade that stops calling them would leave the merge
+// right but slow, so it is caught here instead.
+TEST(BlockStreamJson, RapidJsonCallsTheStreamsHooks) {
+    std::string input = R"({ "key": "10.1.2.3", "label" : "a label",
+        "rows": [ "x" , "y" ] })";
+    const std::unique_ptr<std::FILE, file_closer> file(fmemopen(input.data(), input.size(), "r"));
+    ASSERT_NE(file, nullptr);
+    block_stream stream(file.get());
+    collected_strings handler;
+    rapidjson::Reader reader;
+    const auto parsed =
+        reader.Parse<rapidjson::kParseStopWhenDoneFlag | rapidjson::kParseIterativeFlag>(stream,
+                                                                                        handler);
+    ASSERT_FALSE(parsed.IsError()) << rapidjson::GetParseError_En(parsed.Code());
+    EXPECT_EQ(handler.strings, (std::vector<std::string>{"key", "10.1.2.3", "label", "a label", "rows", "x", "y"}));
+    EXPECT_GT(stream.hook_calls.whitespace, 0u) << "RapidJSON no longer calls SkipWhitespace";
+    EXPECT_GE(stream.hook_calls.strings, 7u)
+        << "RapidJSON no longer calls ScanCopyUnescapedString for every name and string";
 }
 
 }  // namespace

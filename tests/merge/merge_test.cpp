@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "report_check.h"
+#include "report/report_check.h"
 #include "support/process.h"
 #include "tools/pcap_read_back.h"
 

@@ -1,4 +1,4 @@
-#include "report/row_adder.h"
+#include "merge/row_adder.h"
 
 #include <cerrno>
 #include <cstring>

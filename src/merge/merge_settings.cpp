@@ -1,4 +1,4 @@
-#include "report/merge_settings.h"
+#include "merge/merge_settings.h"
 
 namespace tallywire {
 

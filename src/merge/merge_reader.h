@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "capture/capture_outcome.h"
+#include "report/report.h"
 #include "stats/summed_rows.h"
 
 namespace tallywire {
@@ -39,5 +40,8 @@ struct merged_reports {
 // an input with no document, is refused: the message, naming the part by
 // its position from 1, goes to standard error, and the result is empty.
 std::optional<merged_reports> merge_reports(std::FILE* in);
+
+// The sums as print_merged_report takes them; sums keeps owning them.
+std::vector<summed_table> tables_to_print(merged_reports& sums);
 
 }  // namespace tallywire

@@ -44,6 +44,13 @@ public:
     void Flush() {}
     std::size_t PutEnd(Ch*) { return 0; }
 
+    // The calls of the parser's hooks (json_reader.h) on this stream.
+    struct hook_counts {
+        std::size_t whitespace = 0;
+        std::size_t strings = 0;
+    };
+    hook_counts hook_calls;
+
     bool at_end() const { return ended_ && at_ == filled_; }
     int read_error() const { return read_error_; }
     std::optional<std::size_t> bad_utf8_at() const { return bad_utf8_at_; }
