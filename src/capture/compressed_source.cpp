@@ -7,7 +7,7 @@
 
 namespace tallywire {
 
-int read_compressed_file(const std::string& path, std::uint32_t code,
+int read_compressed_file(const std::string& path, capture_format code,
                          const std::string& filter_expression, packet_sink sink,
                          void* sink_arg) {
     file_descriptor file = open_for_reading(path);
@@ -15,7 +15,7 @@ int read_compressed_file(const std::string& path, std::uint32_t code,
         return -1;
     }
     decompressing_stream stream(std::move(file),
-                                code == format_zstd ? compression::zstd : compression::gzip, path);
+                                code == capture_format::zstd ? compression::zstd : compression::gzip, path);
     // The capture inside is told apart by its own first bytes, as a file
     // is; a compressed file inside another is not opened further.
     const auto first = stream.peek(8);
@@ -27,7 +27,7 @@ int read_compressed_file(const std::string& path, std::uint32_t code,
         std::fputs("read(): couldn't read file magic\n", stderr);
         return -1;
     }
-    if (recognise_format(first.first<8>()) == format_snoop) {
+    if (recognise_format(first.first<8>()) == capture_format::snoop) {
         return read_snoop_stream(stream, sink, sink_arg);
     }
     return run_pcap_stream(stream, filter_expression, sink, sink_arg);

@@ -16,6 +16,9 @@ constexpr std::size_t magic_size = 8;
 constexpr std::array<std::uint8_t, magic_size> snoop_identification = {'s', 'n', 'o', 'o',
                                                                        'p', 0,   0,   0};
 
+// The pcap magic numbers as their writer's host stored them.
+constexpr std::uint32_t pcap_magic = 0xa1b2c3d4;
+constexpr std::uint32_t modified_pcap_magic = 0xa1b2cd34;
 constexpr std::array<std::uint8_t, 2> gzip_magic = {0x1f, 0x8b};
 constexpr std::array<std::uint8_t, 4> zstd_magic = {0x28, 0xb5, 0x2f, 0xfd};
 
@@ -29,29 +32,28 @@ bool begins_with(std::span<const std::uint8_t, magic_size> magic,
 
 // The first word is read in this host's byte order, so a capture written on
 // a host of the other order shows its magic byte-reversed.
-std::optional<std::uint32_t> recognise_format(std::span<const std::uint8_t, magic_size> magic) {
+std::optional<capture_format> recognise_format(std::span<const std::uint8_t, magic_size> magic) {
     std::uint32_t first_word = 0;
     std::memcpy(&first_word, magic.data(), sizeof first_word);
-    switch (first_word) {
-    case 0xa1b2c3d4: return format_pcap;
-    case 0xa1b2cd34: return format_modified_pcap;
-    case 0x34cdb2a1: return format_modified_pcap;
-    case 0xd4c3b2a1: return format_pcap;
-    default: break;
+    if (first_word == pcap_magic || first_word == __builtin_bswap32(pcap_magic)) {
+        return capture_format::pcap;
+    }
+    if (first_word == modified_pcap_magic || first_word == __builtin_bswap32(modified_pcap_magic)) {
+        return capture_format::modified_pcap;
     }
     if (std::equal(magic.begin(), magic.end(), snoop_identification.begin())) {
-        return format_snoop;
+        return capture_format::snoop;
     }
     if (begins_with(magic, gzip_magic)) {
-        return format_gzip;
+        return capture_format::gzip;
     }
     if (begins_with(magic, zstd_magic)) {
-        return format_zstd;
+        return capture_format::zstd;
     }
     return std::nullopt;
 }
 
-int probe_file_format(const std::string& path, std::uint32_t& code) {
+int probe_file_format(const std::string& path, capture_format& code) {
     std::array<std::uint8_t, magic_size> magic{};
     read_outcome outcome;
     {

@@ -22,7 +22,7 @@ int capture_from_source(const std::string& source_name, const std::string& filte
                         capture_mode mode, packet_sink sink, void* sink_arg,
                         double capture_seconds) {
     last_capture_outcome = capture_outcome{};
-    std::uint32_t code = format_pcap;
+    capture_format code = capture_format::pcap;
     const auto capture_library = [&] {
         return run_pcap_source(source_name, filter_expression, mode, sink, sink_arg,
                                capture_seconds);
@@ -44,10 +44,10 @@ int capture_from_source(const std::string& source_name, const std::string& filte
         return -1;
     }
     // The snoop reader applies neither the filter nor the time limit.
-    if (code == format_snoop) {
+    if (code == capture_format::snoop) {
         return get_snoop_data(source_name, mode, sink, sink_arg);
     }
-    if (code == format_gzip || code == format_zstd) {
+    if (code == capture_format::gzip || code == capture_format::zstd) {
         return read_compressed_file(source_name, code, filter_expression, sink, sink_arg);
     }
     return capture_library();

@@ -10,13 +10,9 @@
 
 namespace tallywire {
 
-// Format codes of the first-bytes probe.
-inline constexpr std::uint32_t format_pcap = 0xa1b2c3d4;
-inline constexpr std::uint32_t format_modified_pcap = 0xa1b2cd34;
-inline constexpr std::uint32_t format_snoop = 0x736e6f6f;
-// Compressed files, by their first bytes taken big-endian.
-inline constexpr std::uint32_t format_gzip = 0x1f8b;
-inline constexpr std::uint32_t format_zstd = 0x28b52ffd;
+// The formats the first-bytes probe tells apart; their magic numbers stand
+// in the probe (file_probe.cpp) alone.
+enum class capture_format { pcap, modified_pcap, snoop, gzip, zstd };
 
 class decompressing_stream;
 
@@ -31,17 +27,17 @@ int capture_from_source(const std::string& source_name, const std::string& filte
 
 // Reads the first eight bytes of path; writes code only for a recognised
 // format. 0 when eight bytes were read, -1 otherwise.
-int probe_file_format(const std::string& path, std::uint32_t& code);
+int probe_file_format(const std::string& path, capture_format& code);
 
-// The format code of a capture's first eight bytes, if it has one.
-std::optional<std::uint32_t> recognise_format(std::span<const std::uint8_t, 8> magic);
+// The format of a capture's first eight bytes, if it has one.
+std::optional<capture_format> recognise_format(std::span<const std::uint8_t, 8> magic);
 
-// A gzip or zstd file (code format_gzip or format_zstd), read as the
+// A gzip or zstd file (format gzip or zstd), read as the
 // capture it holds: snoop data by the snoop reader, anything else by
 // libpcap with the filter. A damaged compressed stream is reported with
 // the decompressor's text; it fails the source when no frame came before
 // it, and otherwise stops the reading like a damaged record.
-int read_compressed_file(const std::string& path, std::uint32_t code,
+int read_compressed_file(const std::string& path, capture_format code,
                          const std::string& filter_expression, packet_sink sink,
                          void* sink_arg);
 

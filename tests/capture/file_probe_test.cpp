@@ -37,12 +37,12 @@ magic_bytes text(const char (&eight)[9]) {
     return bytes;
 }
 
-constexpr std::uint32_t untouched = 0x5eed5eed;
+constexpr auto untouched = static_cast<capture_format>(0x5eed);
 
 struct probe_case {
     const char* name;
     magic_bytes first_bytes;
-    std::uint32_t expected_code;
+    capture_format expected_code;
 };
 
 void PrintTo(const probe_case& c, std::ostream* out) { *out << c.name; }
@@ -57,7 +57,7 @@ TEST_P(ProbeRecognition, WritesTheCodeOnlyForARecognisedFile) {
     contents.resize(64, 0xee);  // what follows the magic plays no part
     twgen::write_file(path, contents);
 
-    std::uint32_t code = untouched;
+    capture_format code = untouched;
     EXPECT_EQ(probe_file_format(path, code), 0);
     EXPECT_EQ(code, c.expected_code);
 }
@@ -65,18 +65,18 @@ TEST_P(ProbeRecognition, WritesTheCodeOnlyForARecognisedFile) {
 INSTANTIATE_TEST_SUITE_P(
     FirstBytes, ProbeRecognition,
     ::testing::Values(
-        probe_case{"pcap", host_order(0xa1b2c3d4), format_pcap},
-        probe_case{"pcap_other_order", other_order(0xa1b2c3d4), format_pcap},
-        probe_case{"modified_pcap", host_order(0xa1b2cd34), format_modified_pcap},
-        probe_case{"modified_pcap_other_order", other_order(0xa1b2cd34), format_modified_pcap},
-        probe_case{"snoop", {'s', 'n', 'o', 'o', 'p', 0, 0, 0}, format_snoop},
+        probe_case{"pcap", host_order(0xa1b2c3d4), capture_format::pcap},
+        probe_case{"pcap_other_order", other_order(0xa1b2c3d4), capture_format::pcap},
+        probe_case{"modified_pcap", host_order(0xa1b2cd34), capture_format::modified_pcap},
+        probe_case{"modified_pcap_other_order", other_order(0xa1b2cd34), capture_format::modified_pcap},
+        probe_case{"snoop", {'s', 'n', 'o', 'o', 'p', 0, 0, 0}, capture_format::snoop},
         // Everything else leaves the preset code; the capture library decides.
         probe_case{"nanosecond_pcap", host_order(0xa1b23c4d), untouched},
         probe_case{"nanosecond_pcap_other_order", other_order(0xa1b23c4d), untouched},
         probe_case{"pcapng", {0x0a, 0x0d, 0x0d, 0x0a, 0x1c, 0, 0, 0}, untouched},
         probe_case{"snoop_with_a_nonzero_tail", {'s', 'n', 'o', 'o', 'p', 0, 0, 1}, untouched},
         probe_case{"snoop_in_capitals", {'S', 'N', 'O', 'O', 'P', 0, 0, 0}, untouched},
-        probe_case{"snoop_code_as_a_word", host_order(format_snoop), untouched},
+        probe_case{"snoop_code_as_a_word", host_order(0x736e6f6f), untouched},
         probe_case{"text", text("GET / HT"), untouched},
         probe_case{"zeros", {0, 0, 0, 0, 0, 0, 0, 0}, untouched}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -87,7 +87,7 @@ TEST(ProbeFailures, FilesShorterThanEightBytes) {
     for (std::size_t size = 0; size < 8; ++size) {
         const std::string path = dir.file("short" + std::to_string(size));
         twgen::write_file(path, std::span(snoop.data(), size));
-        std::uint32_t code = untouched;
+        capture_format code = untouched;
         ::testing::internal::CaptureStderr();
         const int result = probe_file_format(path, code);
         EXPECT_EQ(::testing::internal::GetCapturedStderr(), "read(): couldn't read file magic\n")
@@ -99,7 +99,7 @@ TEST(ProbeFailures, FilesShorterThanEightBytes) {
 
 TEST(ProbeFailures, FileThatDoesNotOpen) {
     twtest::temp_dir dir;
-    std::uint32_t code = untouched;
+    capture_format code = untouched;
     ::testing::internal::CaptureStderr();
     const int result = probe_file_format(dir.file("absent"), code);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "open(): No such file or directory\n");
