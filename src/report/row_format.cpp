@@ -181,24 +181,21 @@ double row_percent(std::uint64_t bytes, std::uint64_t total_bytes) {
     return static_cast<double>(bytes) * 100.0 / static_cast<double>(total_bytes);
 }
 
-void print_row(std::string_view name, std::string_view suffix, std::uint64_t packets,
-               std::uint64_t bytes, double percent, std::FILE* out) {
-    std::array<char, line_room> line;
-    std::fwrite(line.data(), 1, build_row(line.data(), name, suffix, packets, bytes, percent),
-                out);
-}
-
 text_lines::text_lines(std::FILE* out, std::uint64_t total_bytes)
     : out_(out), total_bytes_(total_bytes), buffer_(std::size_t{1} << 16) {}
 
 text_lines::~text_lines() { flush(); }
 
 void text_lines::take(const labelled_row& row) {
+    put(row.name, row.suffix, row.packets(), row.bytes(), row_percent(row.bytes(), total_bytes_));
+}
+
+void text_lines::put(std::string_view name, std::string_view suffix, std::uint64_t packets,
+                     std::uint64_t bytes, double percent) {
     if (buffer_.size() - used_ < line_room) {
         flush();
     }
-    used_ += build_row(buffer_.data() + used_, row.name, row.suffix, row.packets(), row.bytes(),
-                       row_percent(row.bytes(), total_bytes_));
+    used_ += build_row(buffer_.data() + used_, name, suffix, packets, bytes, percent);
 }
 
 void text_lines::flush() {
@@ -211,12 +208,6 @@ void append_share(std::string& out, double percent) {
     line_builder share(text.data());
     share.put_percent(percent);
     out.append(text.data(), share.size());
-}
-
-void print_rows(std::uint32_t kind, std::uint32_t count, std::span<const report_row> rows,
-                std::uint64_t total_bytes, std::FILE* out, std::span<const wide_row> wide_rows) {
-    text_lines lines(out, total_bytes);
-    label_rows(kind, count, rows, wide_rows, lines);
 }
 
 }  // namespace tallywire

@@ -14,6 +14,7 @@
 
 #include "cli/program_state.h"
 #include "report/row_format.h"
+#include "row_printing.h"
 #include "report/row_labels.h"
 #include "report_text.h"
 
@@ -26,7 +27,7 @@ using report_test::written_by;
 
 std::string line_of(std::string_view name, std::string_view suffix, std::uint64_t packets,
                     std::uint64_t bytes, double percent) {
-    return written_by([&](std::FILE* out) { print_row(name, suffix, packets, bytes, percent, out); });
+    return written_by([&](std::FILE* out) { report_test::print_row(name, suffix, packets, bytes, percent, out); });
 }
 
 TEST(PrintRow, LaysOutTheFiveFields) {
@@ -118,7 +119,7 @@ protected:
     static std::string rows_text(std::uint32_t kind, std::vector<report_row> rows,
                                  std::uint64_t total, std::uint32_t count = ~0u) {
         const std::uint32_t n = count == ~0u ? static_cast<std::uint32_t>(rows.size()) : count;
-        return written_by([&](std::FILE* out) { print_rows(kind, n, rows, total, out); });
+        return written_by([&](std::FILE* out) { report_test::print_rows(kind, n, rows, total, out); });
     }
 };
 

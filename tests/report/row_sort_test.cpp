@@ -11,6 +11,7 @@
 
 #include "cli/program_state.h"
 #include "report/row_format.h"
+#include "row_printing.h"
 #include "report/row_sort.h"
 #include "report_text.h"
 
@@ -139,7 +140,7 @@ TEST(PrintRowsInBlocks, SameTextAsLineByLine) {
     }
     const std::uint64_t total = 6000ull * 977 * 3;
     const std::string blocks = report_test::written_by([&](std::FILE* out) {
-        print_rows(stat_host, static_cast<std::uint32_t>(rows.size()), rows, total, out);
+        report_test::print_rows(stat_host, static_cast<std::uint32_t>(rows.size()), rows, total, out);
     });
     std::string lines;
     for (const report_row& row : rows) {
@@ -149,7 +150,7 @@ TEST(PrintRowsInBlocks, SameTextAsLineByLine) {
                                    std::to_string(value >> 16 & 0xffu) + "." +
                                    std::to_string(value >> 24);
         lines += report_test::written_by([&](std::FILE* out) {
-            print_row(dotted, row.key.direction == 0 ? "> " : "< ", row.packets, row.bytes,
+            report_test::print_row(dotted, row.key.direction == 0 ? "> " : "< ", row.packets, row.bytes,
                       row_percent(row.bytes, total), out);
         });
     }
