@@ -1,21 +1,27 @@
 #pragma once
 
 #include "capture/capture_outcome.h"
+#include "report/labelled_rows.h"
 #include "report/merge_reader.h"
+#include "settings.h"
 #include "stats/stat_tables.h"
 
 namespace tallywire {
 
 // Walks, sorts, limits and prints every table on standard output in the
-// run's format: a block per kind, Total first, each with its rows, largest
+// config's format, labelled as its settings say: a block per kind, Total first, each with its rows, largest
 // byte count first. outcome says whether the counts are whole. With nothing
 // counted it says so on standard error; the text report then prints
 // nothing, the others an empty document. Returns 0, or -1 when the report
 // could not be written whole (the message is on standard error).
-int print_report(const capture_outcome& outcome);
+int print_report(const run_config& config, const capture_outcome& outcome,
+                 name_lookups lookups = name_lookups::ahead);
 
-// The same for the sums of a merge, which are left empty.
-int print_merged_report(merged_reports& sums);
+// The same for the sums of a merge, which are left empty; config is the one
+// the merge built (merged_reports::config), which states the parts'
+// counting settings.
+int print_merged_report(const run_config& config, merged_reports& sums,
+                        name_lookups lookups = name_lookups::ahead);
 
 // Replaces rows with every entry of the table, in key order, and returns
 // the count; the table is left empty (see take_rows). A table failure

@@ -214,9 +214,10 @@ void append_share(std::string& out, double percent) {
 }
 
 void print_rows(std::uint32_t kind, std::uint32_t count, std::span<const report_row> rows,
-                std::uint64_t total_bytes, std::FILE* out, std::span<const wide_row> wide_rows) {
+                std::uint64_t total_bytes, const label_settings& labels, std::FILE* out,
+                std::span<const wide_row> wide_rows) {
     text_lines lines(out, total_bytes);
-    label_rows(kind, count, rows, wide_rows, lines);
+    label_rows(kind, count, rows, wide_rows, labels, lines);
 }
 
 }  // namespace tallywire

@@ -47,8 +47,8 @@ inline constexpr std::size_t label_column_width = 25;
 // Wide rows (IPv6 hosts and networks), in order too, are merged with the
 // others by byte count, and count covers both.
 void print_rows(std::uint32_t kind, std::uint32_t count, std::span<const report_row> rows,
-                std::uint64_t total_bytes, std::FILE* out = stdout,
-                std::span<const wide_row> wide_rows = {});
+                std::uint64_t total_bytes, const label_settings& labels,
+                std::FILE* out = stdout, std::span<const wide_row> wide_rows = {});
 
 // One report line: tab, "name suffix" left-justified in the label column,
 // packets, bytes, percent.
