@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "capture/packet_record.h"
+#include "capture/frame_view.h"
 #include "gen/traffic_mix.h"
 #include "stats/accounting.h"
 
@@ -51,9 +51,11 @@ const prepared_frames& big_mix() {
 // Arguments: kinds, direction split.
 void decode_and_account(benchmark::State& state) {
     const prepared_frames& mix = big_mix();
-    twbench::open_tables(static_cast<std::uint32_t>(state.range(0)), state.range(1) != 0);
+    accounting_context counting =
+        twbench::open_tables(static_cast<std::uint32_t>(state.range(0)), state.range(1) != 0);
     capture_context context;
     context.sink = accounting_sink;
+    context.sink_arg = &counting;
     context.datalink = DLT_EN10MB;
     auto* user = reinterpret_cast<unsigned char*>(&context);
     std::size_t next = 0;

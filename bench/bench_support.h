@@ -49,11 +49,14 @@ inline std::vector<std::uint32_t> wide_keys(std::size_t distinct, std::size_t co
     return keys;
 }
 
-// Fresh program state with one table per kind in kinds.
-inline void open_tables(std::uint32_t kinds, bool direction_split) {
+// Fresh program state with one table per kind in kinds; returns the
+// accounting context the tables were created with, for the sink.
+inline accounting_context open_tables(std::uint32_t kinds, bool direction_split) {
     reset_program_state();
-    current_settings.direction_split = direction_split;
-    create_tables(kinds);
+    accounting_context counting;
+    counting.direction_split = direction_split;
+    create_tables(kinds, counting);
+    return counting;
 }
 
 }  // namespace twbench

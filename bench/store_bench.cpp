@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "capture/packet_record.h"
+#include "capture/frame_view.h"
 #include "cli/program_state.h"
 #include "stats/stat_tables.h"
 
@@ -55,8 +55,8 @@ void count_per_kind(benchmark::State& state) {
     const std::vector<table_key> keys =
         draw_keys(kind, static_cast<std::size_t>(state.range(1)), split);
     twbench::open_tables(kind, split);
-    packet_record& packet = current_packet;
-    packet.counted_length = 700;
+    frame_view packet;
+    packet.wire_length = 700;
     std::size_t next = 0;
     for (auto _ : state) {
         count_packet(stat_tables[0], keys[next], packet);
@@ -81,8 +81,8 @@ BENCHMARK(count_per_kind)
 void host_table_fill(benchmark::State& state) {
     const auto distinct = static_cast<std::size_t>(state.range(0));
     const std::vector<std::uint32_t> keys = twbench::wide_keys(distinct, 2 * distinct);
-    packet_record& packet = current_packet;
-    packet.counted_length = 700;
+    frame_view packet;
+    packet.wire_length = 700;
     double bytes_per_entry = 0;
     for (auto _ : state) {
         state.PauseTiming();
@@ -107,7 +107,7 @@ BENCHMARK(host_table_fill)->Arg(4096)->Arg(65536)->Arg(1 << 20)->Unit(benchmark:
 void host_table_walk(benchmark::State& state) {
     const auto distinct = static_cast<std::size_t>(state.range(0));
     const std::vector<std::uint32_t> keys = twbench::wide_keys(distinct, distinct);
-    packet_record& packet = current_packet;
+    frame_view packet;
     std::size_t walked = 0;
     for (auto _ : state) {
         state.PauseTiming();

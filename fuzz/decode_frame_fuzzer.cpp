@@ -23,7 +23,7 @@
 #include <utility>
 #include <vector>
 
-#include "capture/packet_record.h"
+#include "capture/frame_view.h"
 #include "fuzz_support.h"
 #include "cli/program_state.h"
 #include "stats/accounting.h"
@@ -61,17 +61,16 @@ std::array<table_set, 4> table_sets;
 void check_tables(const fed_totals& fed);
 
 // Makes the set of these settings the program's tables, renewed when due.
-table_set& enter_table_set(bool direction_split, bool deep) {
-    table_set& set = table_sets[(direction_split ? 1 : 0) + (deep ? 2 : 0)];
-    current_settings.direction_split = direction_split;
-    current_settings.look_through = deep;
-    current_settings.ipv6 = deep;
+// The tables' direction split goes with them: the walk orders keys by it.
+table_set& enter_table_set(const accounting_context& counting) {
+    table_set& set = table_sets[(counting.direction_split ? 1 : 0) + (counting.ipv6 ? 2 : 0)];
     std::swap(stat_tables, set.tables);
+    stat_tables_direction_split = counting.direction_split;
     if (set.inputs == inputs_per_table_set) {
         if (!stat_tables.empty()) {
             check_tables(set.fed);
         }
-        twfuzz::renew_tables(twfuzz::all_kinds);
+        twfuzz::renew_tables(twfuzz::all_kinds, counting);
         set.fed = {};
         set.inputs = 0;
     }
@@ -81,12 +80,12 @@ table_set& enter_table_set(bool direction_split, bool deep) {
 
 void leave_table_set(table_set& set) { std::swap(stat_tables, set.tables); }
 
-void set_port_limit(unsigned mode) {
-    current_settings.port_limit_enabled = mode != 0;
+void set_port_limit(accounting_context& counting, unsigned mode) {
+    counting.port_limit_enabled = mode != 0;
     switch (mode) {
-    case 1: current_settings.port_limit = 1024; break;
-    case 2: current_settings.port_limit = 0; break;
-    case 3: current_settings.port_limit = -1; break;
+    case 1: counting.port_limit = 1024; break;
+    case 2: counting.port_limit = 0; break;
+    case 3: counting.port_limit = -1; break;
     default: break;
     }
 }
@@ -150,8 +149,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (deep && size < 2) {
         return 0;
     }
-    table_set& set = enter_table_set((control & 0x04) != 0, deep);
-    set_port_limit((control >> 3) & 3);
+    accounting_context counting;
+    counting.direction_split = (control & 0x04) != 0;
+    counting.ipv6 = deep;
+    set_port_limit(counting, (control >> 3) & 3);
+    table_set& set = enter_table_set(counting);
 
     // The frame stays in the fuzzer's own exactly sized buffer, so that a
     // read past its captured bytes is caught.
@@ -162,6 +164,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     capture_context context;
     context.sink = accounting_sink;
+    context.sink_arg = &counting;
+    context.look_through = deep;
     context.datalink =
         deep ? deep_datalinks[data[1] % deep_datalinks.size()] : datalinks[control & 3];
     decode_frame(reinterpret_cast<unsigned char*>(&context), &header, frame.data());

@@ -54,9 +54,9 @@ void scratch_file::replace(std::span<const std::uint8_t> bytes) {
     }
 }
 
-void renew_tables(std::uint32_t kinds) {
+void renew_tables(std::uint32_t kinds, const accounting_context& counting) {
     close_tables();
-    if (create_tables(kinds) != 0) {
+    if (create_tables(kinds, counting) != 0) {
         fail("create_tables");
     }
 }

@@ -34,10 +34,10 @@ private:
     int fd_ = -1;
 };
 
-// Closes the current tables, if any, and opens an empty set of the kinds.
-// The key order reads direction_split, so it must be set before this call
-// and left alone until the next.
-void renew_tables(std::uint32_t kinds);
+// Closes the current tables, if any, and opens an empty set of the kinds
+// under the counting's direction split and ipv6; the sink must be handed
+// the same counting.
+void renew_tables(std::uint32_t kinds, const accounting_context& counting = {});
 
 // Sends standard output to /dev/null: reports of fuzzed runs are noise.
 void discard_standard_output();

@@ -25,8 +25,8 @@ struct file_closer {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const bool quiet = (twfuzz::discard_standard_output(), true);
     static_cast<void>(quiet);
-    current_settings = settings{};
-    current_settings.no_resolve = true;
+    run_config command_line;
+    command_line.no_resolve = true;
     // fmemopen needs a buffer even for no bytes.
     static std::uint8_t nothing = 0;
     const std::unique_ptr<std::FILE, file_closer> input(
@@ -34,9 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!input) {
         twfuzz::fail("fmemopen");
     }
-    std::optional<merged_reports> sums = merge_reports(input.get());
+    std::optional<merged_reports> sums = merge_reports(input.get(), command_line);
     if (sums) {
-        print_merged_report(tables_to_print(*sums), sums->outcome);
+        print_merged_report(sums->config, tables_to_print(*sums), sums->outcome);
     }
     return 0;
 }

@@ -27,13 +27,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     file.replace(std::span(data, size));
 
     reset_program_state();
-    current_settings.no_resolve = true;
-    current_settings.direction_split = (size & 1) != 0;
-    current_settings.max_lines = (size & 2) != 0 ? 3 : -1;
-    current_settings.look_through = (size & 4) != 0;
-    current_settings.ipv6 = (size & 4) != 0;
-    const std::uint32_t kinds =
-        size % 8 == 0 ? twfuzz::all_kinds : stat_total | stat_ip | stat_host;
-    run_statistics(file.path(), kinds, capture_mode{}, -1.0);
+    run_config config;
+    config.source_name = file.path();
+    config.mode.live = false;
+    config.no_resolve = true;
+    config.direction_split = (size & 1) != 0;
+    config.max_lines = (size & 2) != 0 ? 3 : -1;
+    config.look_through = (size & 4) != 0;
+    config.ipv6 = (size & 4) != 0;
+    config.stat_kinds = size % 8 == 0 ? twfuzz::all_kinds : stat_total | stat_ip | stat_host;
+    run_statistics(config);
     return 0;
 }

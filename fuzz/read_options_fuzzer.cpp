@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     argv.push_back(nullptr);
 
-    settings fresh;
+    run_config fresh;
     read_options(static_cast<int>(words.size()), argv.data(), fresh);
     return 0;
 }

@@ -28,6 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ++inputs_since_renewal;
 
     file.replace(std::span(data, size));
-    get_snoop_data(file.path(), capture_mode{}, accounting_sink, nullptr);
+    run_config config;
+    config.source_name = file.path();
+    config.mode.live = false;
+    accounting_context counting;
+    get_snoop_data(config, accounting_sink, &counting);
     return 0;
 }

@@ -1,8 +1,9 @@
 #pragma once
 
-// What every layer reads: the options of the run. They are written only
-// while the command line is read and are read-only from the first step of
-// the run on; the layers read the program-wide ones in place.
+// What every layer reads: the options of the run. The command line reader
+// fills one run_config, and the run hands it down by const reference to the
+// source, the accounting and the report; no layer keeps a copy of its own
+// that another could change under it.
 
 #include <cstdint>
 #include <optional>
@@ -36,7 +37,7 @@ struct named_settings {
     bool look_through = false;
 };
 
-struct settings {
+struct run_config {
     std::uint32_t stat_kinds = 1;  // Total only
     capture_mode mode;             // promiscuous on, live off
     std::string source_name;
@@ -55,12 +56,6 @@ struct settings {
     // input), read instead of a capture.
     std::optional<std::string> merge_source;
     named_settings named;
-    // Hidden: names looked up one at a time, as before they were looked up
-    // concurrently, so that tests can compare the two.
-    bool one_lookup_at_a_time = false;
 };
-
-// The options of this run.
-extern settings current_settings;
 
 }  // namespace tallywire

@@ -3,10 +3,11 @@
 // Fields of frames and capture files, read only where their bytes are. Each
 // read takes the bytes it may use and an offset into them, and says
 // "absent" when the field does not lie wholly inside them, so that no caller
-// can forget the check: a frame's record holds leftovers of longer frames
-// past the bytes that are its own, and a read of those goes unseen by any
-// sanitizer. Network-order fields are put together byte by byte, so neither
-// alignment nor the host's byte order matters.
+// can forget the check: a frame's bytes are a view into the buffer its
+// source read it into, where what lies past the view belongs to the next
+// record or to no frame at all, and a read past a short frame's end can
+// land there unseen. Network-order fields are put together byte by byte, so
+// neither alignment nor the host's byte order matters.
 
 #include <cstddef>
 #include <cstdint>

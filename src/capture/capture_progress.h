@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <string>
 
-#include "capture/packet_record.h"
+#include "capture/frame_view.h"
 #include "capture/progress_line.h"
 
 namespace tallywire {

@@ -2,14 +2,12 @@
 
 namespace tallywire {
 
-packet_record current_packet;
 volatile std::sig_atomic_t capture_running = 0;
 std::atomic<double> seconds_remaining{0.0};
 std::atomic<pcap*> live_capture_handle{nullptr};
 capture_outcome last_capture_outcome;
 
 void reset_capture_state() {
-    current_packet = packet_record{};
     capture_running = 0;
     seconds_remaining = 0.0;
     live_capture_handle = nullptr;

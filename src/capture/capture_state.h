@@ -1,20 +1,16 @@
 #pragma once
 
-// The capture layer's program-wide state: the record of the current frame
-// and what the capture loop shares with its signal handler.
+// The capture layer's program-wide state: what the capture loop shares with
+// its signal handler, and how the source ended.
 
 #include <atomic>
 #include <csignal>
 
 #include "capture/capture_outcome.h"
-#include "capture/packet_record.h"
 
 struct pcap;
 
 namespace tallywire {
-
-// The record of the frame being counted; written only by decode_frame.
-extern packet_record current_packet;
 
 // Shared between the capture loop and the signal handler: the loop reads
 // capture_running afresh after every dispatch call.

@@ -7,9 +7,9 @@
 
 namespace tallywire {
 
-int read_compressed_file(const std::string& path, capture_format code,
-                         const std::string& filter_expression, packet_sink sink,
+int read_compressed_file(const run_config& config, capture_format code, packet_sink sink,
                          void* sink_arg) {
+    const std::string& path = config.source_name;
     file_descriptor file = open_for_reading(path);
     if (!file) {
         return -1;
@@ -28,9 +28,9 @@ int read_compressed_file(const std::string& path, capture_format code,
         return -1;
     }
     if (recognise_format(first.first<8>()) == capture_format::snoop) {
-        return read_snoop_stream(stream, sink, sink_arg);
+        return read_snoop_stream(stream, config, sink, sink_arg);
     }
-    return run_pcap_stream(stream, filter_expression, sink, sink_arg);
+    return run_pcap_stream(stream, config, sink, sink_arg);
 }
 
 }  // namespace tallywire

@@ -1,14 +1,11 @@
 #include <pcap/pcap.h>
 
 #include <algorithm>
-#include <cstring>
 
 #include "capture/bounded_read.h"
-#include "capture/capture_state.h"
+#include "capture/frame_view.h"
 #include "capture/link_classes.h"
 #include "capture/link_layer.h"
-#include "capture/packet_record.h"
-#include "settings.h"
 
 namespace tallywire {
 
@@ -18,7 +15,7 @@ namespace {
 // loopback header (IPv6 as 28, in the host's byte order); every other link
 // type is unclassified. In this file so that it is inlined into the
 // per-frame path.
-link_layer classic_link(int datalink, byte_span frame, packet_record& packet) {
+link_layer classic_link(int datalink, byte_span frame) {
     // A frame shorter than its link header keeps its link class and gets
     // the network class 0: none of its bytes is read.
     switch (datalink) {
@@ -31,13 +28,8 @@ link_layer classic_link(int datalink, byte_span frame, packet_record& packet) {
     }
     case DLT_EN10MB: {
         link_layer link{link_class_ethernet, 14};
-        if (const auto header = read_bytes<14>(frame, 0)) {
-            std::memcpy(packet.ether_dst.data(), header->data(), 6);
-            std::memcpy(packet.ether_src.data(), header->data() + 6, 6);
-            packet.ether_type = big_endian16(header->subspan<12, 2>());
-            link.link_code |= std::uint32_t{network_class_of(ethernet_protocols,
-                                                             packet.ether_type, 0)}
-                              << 8;
+        if (const auto type = read_big_endian16(frame, 12)) {
+            link.link_code |= std::uint32_t{network_class_of(ethernet_protocols, *type, 0)} << 8;
         }
         return link;
     }
@@ -60,28 +52,23 @@ link_layer classic_link(int datalink, byte_span frame, packet_record& packet) {
 
 void decode_frame(unsigned char* user, const pcap_pkthdr* header, const unsigned char* bytes) {
     const auto* context = reinterpret_cast<const capture_context*>(user);
-    packet_record& packet = current_packet;
     const byte_span frame(bytes, header->caplen);
 
-    const link_layer link = current_settings.look_through
-                                ? look_through_link(context->datalink, frame, packet)
-                                : classic_link(context->datalink, frame, packet);
-    const std::uint32_t link_code = link.link_code;
+    const link_layer link = context->look_through ? look_through_link(context->datalink, frame)
+                                                  : classic_link(context->datalink, frame);
     const std::size_t link_header = link.header_length;
 
-    const auto copied = static_cast<std::uint32_t>(
-        frame.size() > link_header ? std::min(frame.size() - link_header, packet_data_size) : 0);
-
-    packet.link_code = link_code;
-    packet.counted_length = header->len;
-    packet.timestamp.seconds = header->ts.tv_sec;
-    packet.timestamp.microseconds = header->ts.tv_usec;
-    if (copied != 0) {
-        std::memcpy(packet.data.data(), frame.data() + link_header, copied);
+    frame_view view;
+    view.link_code = link.link_code;
+    if (frame.size() > link_header) {
+        view.captured = frame.subspan(link_header).first(
+            std::min(frame.size() - link_header, packet_data_size));
     }
-    packet.copied_length = copied;
+    view.wire_length = header->len;
+    view.timestamp.seconds = header->ts.tv_sec;
+    view.timestamp.microseconds = header->ts.tv_usec;
 
-    context->sink(&packet, context->sink_arg);
+    context->sink(view, context->sink_arg);
 }
 
 }  // namespace tallywire

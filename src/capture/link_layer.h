@@ -1,21 +1,19 @@
 #pragma once
 
 // What a frame's link-layer headers say: its link code, and where the
-// network-layer header begins. Used by decode_frame only. Look-through
-// writes the Ethernet fields of packet for an Ethernet frame.
+// network-layer header begins. Used by decode_frame only.
 
 #include <cstddef>
 #include <cstdint>
 
 #include "capture/bounded_read.h"
-#include "capture/packet_record.h"
 
 namespace tallywire {
 
 struct link_layer {
     std::uint32_t link_code = 0;
     // Bytes before the network-layer header; a frame whose headers its
-    // capture cut short has them all (nothing of it is copied).
+    // capture cut short has them all (its view captures nothing).
     std::size_t header_length = 0;
 };
 
@@ -23,6 +21,6 @@ struct link_layer {
 // sessions and MPLS stacks, PPP with or without its address and control
 // bytes, loopback headers of either byte order and of every system's IPv6
 // number, and Linux cooked, raw IP and PPP serial captures.
-link_layer look_through_link(int datalink, byte_span frame, packet_record& packet);
+link_layer look_through_link(int datalink, byte_span frame);
 
 }  // namespace tallywire

@@ -1,6 +1,5 @@
 #include <pcap/pcap.h>
 
-#include <cstring>
 
 #include "capture/link_classes.h"
 #include "capture/link_layer.h"
@@ -125,7 +124,7 @@ link_layer after_loopback(std::optional<std::uint32_t> word, byte_span frame) {
 
 }  // namespace
 
-link_layer look_through_link(int datalink, byte_span frame, packet_record& packet) {
+link_layer look_through_link(int datalink, byte_span frame) {
     switch (datalink) {
     case DLT_NULL: return after_loopback(read_host32(frame, 0), frame);
     case DLT_LOOP: return after_loopback(read_big_endian32(frame, 0), frame);
@@ -134,12 +133,8 @@ link_layer look_through_link(int datalink, byte_span frame, packet_record& packe
         if (!header) {
             return cut_short(link_class_ethernet, frame);
         }
-        std::memcpy(packet.ether_dst.data(), header->data(), 6);
-        std::memcpy(packet.ether_src.data(), header->data() + 6, 6);
         std::uint16_t type = big_endian16(header->subspan<12, 2>());
-        const link_layer link = after_ether_type(link_class_ethernet, frame, type, 14);
-        packet.ether_type = type;
-        return link;
+        return after_ether_type(link_class_ethernet, frame, type, 14);
     }
     case DLT_LINUX_SLL: {
         // Packet type, address type and length, address, protocol type.

@@ -153,7 +153,9 @@ pcap_handle open_stream(decompressing_stream& stream) {
 
 // Opens the file or the interface; a failure is reported here. device is
 // the interface opened, for a live source.
-pcap_handle open_source(const std::string& source_name, capture_mode mode, std::string& device) {
+pcap_handle open_source(const run_config& config, std::string& device) {
+    const std::string& source_name = config.source_name;
+    const capture_mode mode = config.mode;
     char errbuf[PCAP_ERRBUF_SIZE] = "";
     pcap_handle handle;
     if (!mode.live) {
@@ -167,7 +169,7 @@ pcap_handle open_source(const std::string& source_name, capture_mode mode, std::
             }
             std::fprintf(stderr, "Listening on %s\n", device.c_str());
         }
-        const bool deeper = current_settings.look_through || current_settings.ipv6;
+        const bool deeper = config.look_through || config.ipv6;
         handle.reset(pcap_open_live(device.c_str(),
                                     deeper ? live_snapshot_length_looking_deeper
                                            : live_snapshot_length,
@@ -224,10 +226,10 @@ struct counting_sink {
     std::uint64_t frames = 0;
 };
 
-void count_and_pass(const packet_record* packet, void* sink_arg) {
+void count_and_pass(const frame_view& frame, void* sink_arg) {
     auto& counter = *static_cast<counting_sink*>(sink_arg);
     ++counter.frames;
-    counter.sink(packet, counter.sink_arg);
+    counter.sink(frame, counter.sink_arg);
 }
 
 // Ends a capture whose reading stopped at an error: the frames before it
@@ -249,10 +251,12 @@ int stop_at_read_error(pcap_t* handle, const decompressing_stream* stream,
 
 // Filters and reads an open handle until its end, an error, or (live) a
 // stop; stream is the compressed file behind a file handle, if any, and
-// device the interface of a live one.
-int run_capture(pcap_handle handle, const std::string& filter_expression, capture_mode mode,
-                packet_sink sink, void* sink_arg, double capture_seconds,
+// device the interface of a live one. mode and capture_seconds are the
+// config's for a source it names, and a file's without a limit for a stream.
+int run_capture(pcap_handle handle, const run_config& config, capture_mode mode,
+                double capture_seconds, packet_sink sink, void* sink_arg,
                 const decompressing_stream* stream, const std::string& device) {
+    const std::string& filter_expression = config.filter_expression;
     if (!handle) {
         return -1;
     }
@@ -264,8 +268,8 @@ int run_capture(pcap_handle handle, const std::string& filter_expression, captur
     capture_context context;
     context.sink = stream != nullptr ? count_and_pass : sink;
     context.sink_arg = stream != nullptr ? &counter : sink_arg;
-    context.mode = mode;
     context.datalink = pcap_datalink(handle.get());
+    context.look_through = config.look_through;
 
     capture_running = 1;
     seconds_remaining = capture_seconds;
@@ -326,18 +330,17 @@ int run_capture(pcap_handle handle, const std::string& filter_expression, captur
 
 }  // namespace
 
-int run_pcap_source(const std::string& source_name, const std::string& filter_expression,
-                    capture_mode mode, packet_sink sink, void* sink_arg, double capture_seconds) {
+int run_pcap_source(const run_config& config, packet_sink sink, void* sink_arg) {
     std::string device;
-    pcap_handle handle = open_source(source_name, mode, device);
-    return run_capture(std::move(handle), filter_expression, mode, sink, sink_arg,
-                       capture_seconds, nullptr, device);
+    pcap_handle handle = open_source(config, device);
+    return run_capture(std::move(handle), config, config.mode, config.capture_seconds, sink,
+                       sink_arg, nullptr, device);
 }
 
-int run_pcap_stream(decompressing_stream& stream, const std::string& filter_expression,
-                    packet_sink sink, void* sink_arg) {
-    return run_capture(open_stream(stream), filter_expression, capture_mode{}, sink, sink_arg,
-                       -1.0, &stream, std::string());
+int run_pcap_stream(decompressing_stream& stream, const run_config& config, packet_sink sink,
+                    void* sink_arg) {
+    return run_capture(open_stream(stream), config, capture_mode{}, -1.0, sink, sink_arg,
+                       &stream, std::string());
 }
 
 }  // namespace tallywire

@@ -49,9 +49,10 @@ struct snoop_end {
 };
 
 // Bodies of a decompressed stream are kept only as far as the decoder reads
-// (the longest link header and the packet record's data) and the rest is
-// passed over in pieces of this size: a tiny compressed file can expand to
-// records of gigabytes, and no record may make memory grow with it.
+// (an Ethernet header and the network-layer bytes a frame view is capped
+// at) and the rest is passed over in pieces of this size: a tiny compressed
+// file can expand to records of gigabytes, and no record may make memory
+// grow with it.
 constexpr std::size_t kept_body_size = 14 + packet_data_size;
 constexpr std::size_t passed_over_piece = std::size_t{64} << 10;
 
@@ -157,12 +158,12 @@ snoop_end read_from(byte_source& source, capture_context& context, bool bound_bo
     }
 }
 
-capture_context snoop_context(capture_mode mode, packet_sink sink, void* sink_arg) {
+capture_context snoop_context(const run_config& config, packet_sink sink, void* sink_arg) {
     capture_context context;
     context.sink = sink;
     context.sink_arg = sink_arg;
-    context.mode = mode;
     context.datalink = DLT_EN10MB;
+    context.look_through = config.look_through;
     return context;
 }
 
@@ -171,12 +172,12 @@ constexpr std::size_t stream_capacity = std::size_t{256} << 10;
 
 }  // namespace
 
-int get_snoop_data(const std::string& path, capture_mode mode, packet_sink sink, void* sink_arg) {
-    const file_descriptor file = open_for_reading(path);
+int get_snoop_data(const run_config& config, packet_sink sink, void* sink_arg) {
+    const file_descriptor file = open_for_reading(config.source_name);
     if (!file) {
         return -1;
     }
-    capture_context context = snoop_context(mode, sink, sink_arg);
+    capture_context context = snoop_context(config, sink, sink_arg);
     std::optional<capture_progress> progress;
     struct stat status {};
     if (progress_wanted()) {
@@ -195,8 +196,9 @@ int get_snoop_data(const std::string& path, capture_mode mode, packet_sink sink,
     return end.clean ? 0 : -1;
 }
 
-int read_snoop_stream(decompressing_stream& stream, packet_sink sink, void* sink_arg) {
-    capture_context context = snoop_context(capture_mode{}, sink, sink_arg);
+int read_snoop_stream(decompressing_stream& stream, const run_config& config, packet_sink sink,
+                      void* sink_arg) {
+    capture_context context = snoop_context(config, sink, sink_arg);
     const snoop_end end = read_from(stream, context, true, stream_capacity, nullptr);
     if (end.clean) {
         return 0;

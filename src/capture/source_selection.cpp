@@ -18,18 +18,14 @@ constexpr mode_t probed_type_bits = 0x8000 | 0x2000;
 
 }  // namespace
 
-int capture_from_source(const std::string& source_name, const std::string& filter_expression,
-                        capture_mode mode, packet_sink sink, void* sink_arg,
-                        double capture_seconds) {
+int capture_from_source(const run_config& config, packet_sink sink, void* sink_arg) {
     last_capture_outcome = capture_outcome{};
+    const std::string& source_name = config.source_name;
     capture_format code = capture_format::pcap;
-    const auto capture_library = [&] {
-        return run_pcap_source(source_name, filter_expression, mode, sink, sink_arg,
-                               capture_seconds);
-    };
+    const auto capture_library = [&] { return run_pcap_source(config, sink, sink_arg); };
     // A live source is an interface name, whatever file may share it; "-"
     // is standard input, which the capture library reads itself.
-    if (mode.live || source_name == "-") {
+    if (config.mode.live || source_name == "-") {
         return capture_library();
     }
     struct stat status {};
@@ -45,10 +41,10 @@ int capture_from_source(const std::string& source_name, const std::string& filte
     }
     // The snoop reader applies neither the filter nor the time limit.
     if (code == capture_format::snoop) {
-        return get_snoop_data(source_name, mode, sink, sink_arg);
+        return get_snoop_data(config, sink, sink_arg);
     }
     if (code == capture_format::gzip || code == capture_format::zstd) {
-        return read_compressed_file(source_name, code, filter_expression, sink, sink_arg);
+        return read_compressed_file(config, code, sink, sink_arg);
     }
     return capture_library();
 }

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "settings.h"
-#include "capture/packet_record.h"
+#include "capture/frame_view.h"
 
 namespace tallywire {
 
@@ -21,9 +21,11 @@ class decompressing_stream;
 // source that ran but stopped at a read error says so in
 // last_capture_outcome (capture/capture_state.h).
 
-int capture_from_source(const std::string& source_name, const std::string& filter_expression,
-                        capture_mode mode, packet_sink sink, void* sink_arg,
-                        double capture_seconds);
+// Every reader takes from config what it needs of the run: the source's
+// name and mode, the filter, the time limit and --look-through, which the
+// decoder reads frames by.
+
+int capture_from_source(const run_config& config, packet_sink sink, void* sink_arg);
 
 // Reads the first eight bytes of path; writes code only for a recognised
 // format. 0 when eight bytes were read, -1 otherwise.
@@ -32,25 +34,26 @@ int probe_file_format(const std::string& path, capture_format& code);
 // The format of a capture's first eight bytes, if it has one.
 std::optional<capture_format> recognise_format(std::span<const std::uint8_t, 8> magic);
 
-// A gzip or zstd file (format gzip or zstd), read as the
+// A gzip or zstd file (format gzip or zstd) named by the
+// config's source, read as the
 // capture it holds: snoop data by the snoop reader, anything else by
 // libpcap with the filter. A damaged compressed stream is reported with
 // the decompressor's text; it fails the source when no frame came before
 // it, and otherwise stops the reading like a damaged record.
-int read_compressed_file(const std::string& path, capture_format code,
-                         const std::string& filter_expression, packet_sink sink,
+int read_compressed_file(const run_config& config, capture_format code, packet_sink sink,
                          void* sink_arg);
 
-int run_pcap_source(const std::string& source_name, const std::string& filter_expression,
-                    capture_mode mode, packet_sink sink, void* sink_arg, double capture_seconds);
+int run_pcap_source(const run_config& config, packet_sink sink, void* sink_arg);
 
-// Reads the decompressed stream with libpcap, as a capture file.
-int run_pcap_stream(decompressing_stream& stream, const std::string& filter_expression,
-                    packet_sink sink, void* sink_arg);
+// Reads the decompressed stream with libpcap, as a capture file: with the
+// config's filter, but neither its mode nor its time limit.
+int run_pcap_stream(decompressing_stream& stream, const run_config& config, packet_sink sink,
+                    void* sink_arg);
 
-int get_snoop_data(const std::string& path, capture_mode mode, packet_sink sink, void* sink_arg);
+int get_snoop_data(const run_config& config, packet_sink sink, void* sink_arg);
 
 // Reads snoop data from the decompressed stream.
-int read_snoop_stream(decompressing_stream& stream, packet_sink sink, void* sink_arg);
+int read_snoop_stream(decompressing_stream& stream, const run_config& config, packet_sink sink,
+                      void* sink_arg);
 
 }  // namespace tallywire

@@ -26,7 +26,6 @@ enum long_option : int {
     option_version,
     option_look_through,
     option_ipv6,
-    option_one_lookup_at_a_time,
     option_format,
     option_merge,
 };
@@ -38,9 +37,6 @@ constexpr option long_options[] = {
     {"ipv6", no_argument, nullptr, option_ipv6},
     {"format", required_argument, nullptr, option_format},
     {"merge", required_argument, nullptr, option_merge},
-    // Shown by no help text: the comparison of the concurrent name lookups
-    // with one-at-a-time ones needs the latter on demand.
-    {"one-lookup-at-a-time", no_argument, nullptr, option_one_lookup_at_a_time},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -107,7 +103,7 @@ std::uint32_t parse_stat_letters(std::string_view letters) {
     return kinds;
 }
 
-option_reading read_options(int argc, char** argv, settings& out) {
+option_reading read_options(int argc, char** argv, run_config& out) {
     optind = 0;  // full reinitialisation, so that a second call reads afresh
     option_reading reading;
     int letter;
@@ -123,7 +119,6 @@ option_reading read_options(int argc, char** argv, settings& out) {
             out.ipv6 = true;
             out.named.ipv6 = true;
             break;
-        case option_one_lookup_at_a_time: out.one_lookup_at_a_time = true; break;
         case option_format: {
             const std::optional<report_format> format = parse_format(optarg);
             if (!format) {

@@ -30,6 +30,6 @@ struct option_reading {
 
 // Reads the options of argv into out, stopping at the first word that is
 // not an option, or after "--".
-option_reading read_options(int argc, char** argv, settings& out);
+option_reading read_options(int argc, char** argv, run_config& out);
 
 }  // namespace tallywire

@@ -3,7 +3,6 @@
 namespace tallywire {
 
 void reset_program_state() {
-    current_settings = settings{};
     reset_capture_state();
     reset_stats_state();
 }

@@ -1,11 +1,11 @@
 #pragma once
 
 // Every layer's program-wide state, for the one reset that tests and the
-// fuzzers use between runs: the settings (settings.h), the capture's
-// (capture/capture_state.h) and the tables (stats/stats_state.h).
+// fuzzers use between runs: the capture's (capture/capture_state.h) and the
+// tables (stats/stats_state.h). The run's settings are no such state: each
+// run gets its own run_config.
 
 #include "capture/capture_state.h"
-#include "settings.h"
 #include "stats/stats_state.h"
 
 namespace tallywire {

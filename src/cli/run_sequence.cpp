@@ -41,7 +41,8 @@ struct merge_input_closer {
 
 }  // namespace
 
-int run_merge(const std::string& source) {
+int run_merge(const run_config& command_line, name_lookups lookups) {
+    const std::string source = command_line.merge_source.value_or("-");
     const std::unique_ptr<std::FILE, merge_input_closer> input(
         source == "-" ? stdin : std::fopen(source.c_str(), "rb"));
     if (!input) {
@@ -49,11 +50,11 @@ int run_merge(const std::string& source) {
                      std::strerror(errno));
         return 1;
     }
-    std::optional<merged_reports> sums = merge_reports(input.get());
+    std::optional<merged_reports> sums = merge_reports(input.get(), command_line);
     if (!sums) {
         return 1;
     }
-    if (print_merged_report(tables_to_print(*sums), sums->outcome) != 0) {
+    if (print_merged_report(sums->config, tables_to_print(*sums), sums->outcome, lookups) != 0) {
         return 1;
     }
     print_drop_notice(sums->outcome);
@@ -61,18 +62,18 @@ int run_merge(const std::string& source) {
     return sums->outcome.stopped_at_read_error ? 2 : 0;
 }
 
-int run_statistics(const std::string& source_name, std::uint32_t stat_kinds, capture_mode mode,
-                   double capture_seconds) {
+int run_statistics(const run_config& config, name_lookups lookups) {
+    // The sink's argument: the counting reads it with every frame.
+    accounting_context counting = accounting_context_of(config);
     // Tables missing or half-open are never counted into, walked or closed.
-    if (create_tables(stat_kinds) != 0) {
+    if (create_tables(config.stat_kinds, counting) != 0) {
         return 1;
     }
-    const int source_result =
-        capture_from_source(source_name, current_settings.filter_expression, mode,
-                            accounting_sink, nullptr, capture_seconds);
+    const int source_result = capture_from_source(config, accounting_sink, &counting);
     // A report that could not be written whole (a full disk, a closed pipe)
     // is a failed run, not a completed one.
-    const int report_result = source_result == 0 ? print_report(last_capture_outcome) : 0;
+    const int report_result =
+        source_result == 0 ? print_report(config, last_capture_outcome, lookups) : 0;
     if (source_result == 0) {
         print_drop_notice(last_capture_outcome);
     }
@@ -85,8 +86,9 @@ int run_statistics(const std::string& source_name, std::uint32_t stat_kinds, cap
     return last_capture_outcome.stopped_at_read_error ? 2 : 0;
 }
 
-int tallywire_main(int argc, char** argv) {
-    const option_reading reading = read_options(argc, argv, current_settings);
+int tallywire_main(int argc, char** argv, name_lookups lookups) {
+    run_config config;
+    const option_reading reading = read_options(argc, argv, config);
     switch (reading.outcome) {
     case option_outcome::usage: return print_usage(1, argv[0]);
     case option_outcome::refused: return 1;
@@ -97,12 +99,10 @@ int tallywire_main(int argc, char** argv) {
     if (reading.first_ignored) {
         warn_ignored_words(argv[0], *reading.first_ignored);
     }
-    const settings& chosen = current_settings;
-    if (chosen.merge_source) {
-        return run_merge(*chosen.merge_source);
+    if (config.merge_source) {
+        return run_merge(config, lookups);
     }
-    return run_statistics(chosen.source_name, chosen.stat_kinds, chosen.mode,
-                          chosen.capture_seconds);
+    return run_statistics(config, lookups);
 }
 
 }  // namespace tallywire

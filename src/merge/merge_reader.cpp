@@ -79,9 +79,14 @@ field field_of(place at, std::string_view name) {
 // refusal.
 class part_reader : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, part_reader> {
 public:
-    part_reader(merged_reports& sums, std::optional<counting_settings>& first_settings,
-                std::uint32_t part, row_adder& adder)
-        : sums_(sums), first_settings_(first_settings), part_(part), adder_(adder) {
+    part_reader(merged_reports& sums, const run_config& command_line,
+                std::optional<counting_settings>& first_settings, std::uint32_t part,
+                row_adder& adder)
+        : sums_(sums),
+          command_line_(command_line),
+          first_settings_(first_settings),
+          part_(part),
+          adder_(adder) {
         batch_.rows.reserve(row_adder::batch_rows);
     }
 
@@ -445,12 +450,12 @@ private:
                 return refuse(std::string("its ") + differs + " differs from part 1's");
             }
         } else {
-            if (const char* differs = first_difference(stated_, command_line_settings(),
-                                                       current_settings.named)) {
+            if (const char* differs = first_difference(
+                    stated_, command_line_settings(command_line_), command_line_.named)) {
                 return refuse(std::string("its ") + differs + " differs from the command line's");
             }
             first_settings_ = stated_;
-            adopt(stated_);
+            sums_.config = adopt(command_line_, stated_);
             for (std::size_t bit = 0; bit < stat_kind_names.size(); ++bit) {
                 const std::uint32_t kind = std::uint32_t{1} << bit;
                 if ((stated_.kinds & kind) != 0) {
@@ -553,6 +558,7 @@ private:
     }
 
     merged_reports& sums_;
+    const run_config& command_line_;
     std::optional<counting_settings>& first_settings_;
     std::uint32_t part_;
     row_adder& adder_;
@@ -577,8 +583,9 @@ void say(std::uint32_t part, const std::string& reason) {
 
 }  // namespace
 
-std::optional<merged_reports> merge_reports(std::FILE* in) {
+std::optional<merged_reports> merge_reports(std::FILE* in, const run_config& command_line) {
     merged_reports sums;
+    sums.config = command_line;
     std::optional<counting_settings> first_settings;
     block_stream stream(in);
     rapidjson::Reader reader;
@@ -600,7 +607,7 @@ std::optional<merged_reports> merge_reports(std::FILE* in) {
             break;
         }
         const std::uint32_t part = ++sums.parts;
-        part_reader events(sums, first_settings, part, adder);
+        part_reader events(sums, command_line, first_settings, part, adder);
         const rapidjson::ParseResult parsed = reader.Parse<flags>(stream, events);
         if (parsed.IsError() || !events.finished()) {
             if (adder_refused()) {

@@ -13,6 +13,7 @@
 
 #include "capture/capture_outcome.h"
 #include "report/report.h"
+#include "settings.h"
 #include "stats/summed_rows.h"
 
 namespace tallywire {
@@ -29,17 +30,21 @@ struct merged_reports {
     // the parts' drops add up.
     capture_outcome outcome;
     std::uint32_t parts = 0;
+    // The config to report the sums with: the command line's, with the
+    // parts' counting settings (see adopt in report/merge_settings.h).
+    run_config config;
 };
 
 // Reads every document of in and adds them up. The parts must agree on
 // their counting settings, and with those the command line names
-// (current_settings.named); the parts' settings then become the run's, so
-// that the report labels the sums as the parts' runs would have. A part
+// (command_line.named); the result's config is the command line's with the
+// parts' settings, so that the report labels the sums as the parts' runs
+// would have. A part
 // that cannot be added (malformed, truncated, of another format, cut by
 // -t, disagreeing, with a bad or repeated key or a sum past 2^64 - 1), or
 // an input with no document, is refused: the message, naming the part by
 // its position from 1, goes to standard error, and the result is empty.
-std::optional<merged_reports> merge_reports(std::FILE* in);
+std::optional<merged_reports> merge_reports(std::FILE* in, const run_config& command_line);
 
 // The sums as print_merged_report takes them; sums keeps owning them.
 std::vector<summed_table> tables_to_print(merged_reports& sums);

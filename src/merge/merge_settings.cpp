@@ -22,8 +22,8 @@ const char* first_difference(const counting_settings& a, const counting_settings
     return nullptr;
 }
 
-counting_settings command_line_settings() {
-    const settings& chosen = current_settings;
+counting_settings command_line_settings(const run_config& command_line) {
+    const run_config& chosen = command_line;
     counting_settings stated;
     stated.kinds = chosen.stat_kinds;
     stated.direction_split = chosen.direction_split;
@@ -35,14 +35,15 @@ counting_settings command_line_settings() {
     return stated;
 }
 
-void adopt(const counting_settings& stated) {
-    settings& chosen = current_settings;
+run_config adopt(const run_config& command_line, const counting_settings& stated) {
+    run_config chosen = command_line;
     chosen.stat_kinds = stated.kinds;
     chosen.direction_split = stated.direction_split;
     chosen.port_limit_enabled = stated.port_limit.has_value();
     chosen.port_limit = stated.port_limit.value_or(chosen.port_limit);
     chosen.ipv6 = stated.ipv6;
     chosen.look_through = stated.look_through;
+    return chosen;
 }
 
 }  // namespace tallywire

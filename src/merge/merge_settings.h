@@ -27,11 +27,12 @@ inline constexpr named_settings every_setting{true, true, true, true, true};
 const char* first_difference(const counting_settings& a, const counting_settings& b,
                              const named_settings& compared);
 
-// The counting settings of this run's command line.
-counting_settings command_line_settings();
+// The counting settings of a command line's config.
+counting_settings command_line_settings(const run_config& command_line);
 
-// Makes the parts' settings this run's, so that the report labels the sums
-// as the parts' runs would have.
-void adopt(const counting_settings& stated);
+// The config the sums are reported with: the command line's, with the
+// parts' counting settings in place of its own, so that the report labels
+// the sums as the parts' runs would have.
+run_config adopt(const run_config& command_line, const counting_settings& stated);
 
 }  // namespace tallywire

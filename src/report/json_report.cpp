@@ -20,11 +20,11 @@ namespace doc = json_document;
 // of its own so that line tools and diffs can follow it.
 class json_report final : public report_writer, private row_consumer {
 public:
-    explicit json_report(std::FILE* out) : out_(out) {}
+    json_report(const run_config& config, std::FILE* out) : config_(config), out_(out) {}
 
     void begin(const report_summary& summary) override {
         total_bytes_ = summary.bytes;
-        const settings& chosen = current_settings;
+        const run_config& chosen = config_;
         std::string& text = out_.text();
         text.push_back('{');
         for (const doc::member_rule& rule : doc::members_of(doc::object::document)) {
@@ -102,7 +102,7 @@ private:
         out_.settle();
     }
 
-    void put_settings(const settings& chosen) {
+    void put_settings(const run_config& chosen) {
         std::string& text = out_.text();
         text.push_back('{');
         for (const doc::member_rule& rule : doc::members_of(doc::object::settings)) {
@@ -189,6 +189,7 @@ private:
         append_share(out_.text(), row_percent(bytes, total_bytes_));
     }
 
+    const run_config& config_;
     output_batch out_;
     std::uint64_t total_bytes_ = 0;
     bool first_table_ = true;
@@ -198,8 +199,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<report_writer> make_json_report(std::FILE* out) {
-    return std::make_unique<json_report>(out);
+std::unique_ptr<report_writer> make_json_report(const run_config& config, std::FILE* out) {
+    return std::make_unique<json_report>(config, out);
 }
 
 }  // namespace tallywire

@@ -5,7 +5,6 @@
 
 #include "report/name_lookups.h"
 #include "report/row_labels.h"
-#include "settings.h"
 #include "stats/stat_kinds.h"
 #include "stats/table_keys.h"
 
@@ -27,13 +26,14 @@ struct row_label {
 class label_maker {
 public:
     // The names of wide rows follow those of the first named_rows rows.
-    label_maker(std::uint32_t kind, const row_names& names, std::size_t named_rows)
+    label_maker(std::uint32_t kind, const row_names& names, std::size_t named_rows,
+                const label_settings& labels)
         : kind_(kind),
           names_(names),
           named_rows_(named_rows),
-          no_resolve_(current_settings.no_resolve),
-          host_width_(current_settings.direction_split ? host_name_width_split
-                                                       : host_name_width) {}
+          no_resolve_(labels.no_resolve),
+          split_(labels.direction_split),
+          host_width_(labels.direction_split ? host_name_width_split : host_name_width) {}
 
     // index: the row's place among the rows whose names were looked up.
     std::optional<row_label> operator()(const report_row& row, std::size_t index) {
@@ -52,14 +52,14 @@ public:
             const std::uint16_t port = keys::port_of(value);
             return row_label{named ? named_service_label(port, names_.name(index))
                                    : service_label(port, no_resolve_),
-                             direction_suffix(row.key.direction)};
+                             direction_suffix(row.key.direction, split_)};
         }
         case stat_host:
             return row_label{named ? named_host_label(value, names_.name(index), host_width_, text_)
                                    : host_label(value, no_resolve_, host_width_, text_),
-                             direction_suffix(row.key.direction)};
+                             direction_suffix(row.key.direction, split_)};
         case stat_network:
-            return row_label{network_label(value, text_), direction_suffix(row.key.direction)};
+            return row_label{network_label(value, text_), direction_suffix(row.key.direction, split_)};
         default: return std::nullopt;
         }
     }
@@ -72,10 +72,10 @@ public:
                     ? named_ipv6_host_label(row.key.value.bytes(), names_.name(named_rows_ + index),
                                             host_width_, text_)
                     : ipv6_host_label(row.key.value.bytes(), no_resolve_, host_width_, text_),
-                direction_suffix(row.key.direction)};
+                direction_suffix(row.key.direction, split_)};
         case stat_network:
             return row_label{ipv6_network_label(row.key.value.bytes(), text_),
-                             direction_suffix(row.key.direction)};
+                             direction_suffix(row.key.direction, split_)};
         default: return std::nullopt;
         }
     }
@@ -85,6 +85,7 @@ private:
     const row_names& names_;
     std::size_t named_rows_;
     bool no_resolve_;
+    bool split_;
     std::size_t host_width_;
     std::array<char, label_text_size> text_{};
 };
@@ -117,7 +118,8 @@ void merge_by_bytes(std::span<const report_row> rows, std::span<const wide_row> 
 }  // namespace
 
 void label_rows(std::uint32_t kind, std::uint32_t count, std::span<const report_row> rows,
-                std::span<const wide_row> wide_rows, row_consumer& consumer) {
+                std::span<const wide_row> wide_rows, const label_settings& labels,
+                row_consumer& consumer) {
     // Every name the printed rows need, before the first line: the lookups
     // overlap instead of queueing.
     std::size_t printed_rows = 0;
@@ -127,11 +129,11 @@ void label_rows(std::uint32_t kind, std::uint32_t count, std::span<const report_
         return true;
     });
     const row_names names =
-        current_settings.no_resolve || current_settings.one_lookup_at_a_time
+        labels.no_resolve || labels.lookups == name_lookups::one_at_a_time
             ? row_names{}
             : look_up_row_names(kind, rows.first(printed_rows),
                                 wide_rows.first(printed_wide_rows));
-    label_maker label(kind, names, printed_rows);
+    label_maker label(kind, names, printed_rows, labels);
     const auto hand_over = [&](const auto& row, std::size_t index, labelled_row made) {
         const std::optional<row_label> text = label(row, index);
         if (!text) {

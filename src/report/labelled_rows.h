@@ -9,6 +9,7 @@
 #include <span>
 #include <string_view>
 
+#include "settings.h"
 #include "stats/table_records.h"
 
 namespace tallywire {
@@ -26,6 +27,25 @@ struct labelled_row {
     std::int8_t direction() const { return row ? row->key.direction : wide->key.direction; }
 };
 
+// How the names of a block's rows are looked up: all of them ahead of the
+// first line, concurrently, or each by its own label as it is made, one at
+// a time. The shipped program always looks ahead; the other way is kept for
+// the tests and the benchmark that compare the two (see
+// tools/one_lookup/main.cpp).
+enum class name_lookups { ahead, one_at_a_time };
+
+// What the labels of a run depend on.
+struct label_settings {
+    bool no_resolve = false;       // -n: numbers only
+    bool direction_split = false;  // -d: direction marks, and shorter host names
+    name_lookups lookups = name_lookups::ahead;
+};
+
+inline label_settings label_settings_of(const run_config& config,
+                                        name_lookups lookups = name_lookups::ahead) {
+    return label_settings{config.no_resolve, config.direction_split, lookups};
+}
+
 class row_consumer {
 public:
     virtual void take(const labelled_row& row) = 0;
@@ -39,6 +59,7 @@ protected:
 // labels stay valid only during the call of take. A kind the tables do not
 // hold ends the block.
 void label_rows(std::uint32_t kind, std::uint32_t count, std::span<const report_row> rows,
-                std::span<const wide_row> wide_rows, row_consumer& consumer);
+                std::span<const wide_row> wide_rows, const label_settings& labels,
+                row_consumer& consumer);
 
 }  // namespace tallywire

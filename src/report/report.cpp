@@ -106,11 +106,11 @@ private:
 };
 
 // -t cuts a block whose table holds more entries than it may print.
-bool every_row_printed(table_supply& tables) {
-    if (current_settings.max_lines < 0) {
+bool every_row_printed(table_supply& tables, std::int32_t max_lines) {
+    if (max_lines < 0) {
         return true;
     }
-    const auto limit = static_cast<std::size_t>(current_settings.max_lines);
+    const auto limit = static_cast<std::size_t>(max_lines);
     for (std::size_t table = 1; table < tables.size(); ++table) {
         if (tables.entries(table) > limit) {
             return false;
@@ -119,12 +119,13 @@ bool every_row_printed(table_supply& tables) {
     return true;
 }
 
-int print_tables(table_supply& tables, const capture_outcome& outcome) {
-    const std::unique_ptr<report_writer> writer =
-        make_report_writer(current_settings.format, stdout);
+int print_tables(const run_config& config, name_lookups lookups, table_supply& tables,
+                 const capture_outcome& outcome) {
+    const std::unique_ptr<report_writer> writer = make_report_writer(config, stdout);
+    const label_settings labels = label_settings_of(config, lookups);
     report_summary summary;
     summary.outcome = outcome;
-    summary.complete = every_row_printed(tables);
+    summary.complete = every_row_printed(tables, config.max_lines);
     table_rows rows;
     std::vector<wide_row> wide_rows;
     if (tables.size() != 0) {
@@ -133,7 +134,7 @@ int print_tables(table_supply& tables, const capture_outcome& outcome) {
     if (rows.size() == 0) {
         std::fputs("No packets processed.\n", stderr);
         // A program still gets a document it can read: no rows, zero totals.
-        if (current_settings.format == report_format::text) {
+        if (config.format == report_format::text) {
             return 0;
         }
         summary.complete = true;
@@ -150,7 +151,7 @@ int print_tables(table_supply& tables, const capture_outcome& outcome) {
     summary.bytes = rows.rows().front().bytes;
     writer->begin(summary);
     writer->begin_table(tables.kind(0));
-    label_rows(tables.kind(0), 1, rows.rows(), {}, writer->rows());
+    label_rows(tables.kind(0), 1, rows.rows(), {}, labels, writer->rows());
     writer->end_table();
 
     for (std::size_t table = 1; table < tables.size(); ++table) {
@@ -158,10 +159,10 @@ int print_tables(table_supply& tables, const capture_outcome& outcome) {
         writer->begin_table(kind);
         tables.take(table, rows, wide_rows);
         const std::size_t lines =
-            line_count(rows.size() + wide_rows.size(), current_settings.max_lines);
+            line_count(rows.size() + wide_rows.size(), config.max_lines);
         sort_largest_first(rows.rows(), std::min(lines, rows.size()));
         sort_largest_first(wide_rows, lines);
-        label_rows(kind, static_cast<std::uint32_t>(lines), rows.rows(), wide_rows,
+        label_rows(kind, static_cast<std::uint32_t>(lines), rows.rows(), wide_rows, labels,
                    writer->rows());
         writer->end_table();
     }
@@ -171,15 +172,16 @@ int print_tables(table_supply& tables, const capture_outcome& outcome) {
 
 }  // namespace
 
-int print_report(const capture_outcome& outcome) {
+int print_report(const run_config& config, const capture_outcome& outcome,
+                 name_lookups lookups) {
     counted_tables tables;
-    return print_tables(tables, outcome);
+    return print_tables(config, lookups, tables, outcome);
 }
 
-int print_merged_report(const std::vector<summed_table>& tables,
-                        const capture_outcome& outcome) {
+int print_merged_report(const run_config& config, const std::vector<summed_table>& tables,
+                        const capture_outcome& outcome, name_lookups lookups) {
     summed_tables supply(tables);
-    return print_tables(supply, outcome);
+    return print_tables(config, lookups, supply, outcome);
 }
 
 }  // namespace tallywire

@@ -4,18 +4,21 @@
 #include <vector>
 
 #include "capture/capture_outcome.h"
+#include "report/labelled_rows.h"
+#include "settings.h"
 #include "stats/stat_tables.h"
 #include "stats/summed_rows.h"
 
 namespace tallywire {
 
 // Walks, sorts, limits and prints every table on standard output in the
-// run's format: a block per kind, Total first, each with its rows, largest
+// config's format, labelled as its settings say: a block per kind, Total first, each with its rows, largest
 // byte count first. outcome says whether the counts are whole. With nothing
 // counted it says so on standard error; the text report then prints
 // nothing, the others an empty document. Returns 0, or -1 when the report
 // could not be written whole (the message is on standard error).
-int print_report(const capture_outcome& outcome);
+int print_report(const run_config& config, const capture_outcome& outcome,
+                 name_lookups lookups = name_lookups::ahead);
 
 // A table of sums to print, such as a merge adds up: its kind, and the
 // rows, which printing takes.
@@ -25,8 +28,11 @@ struct summed_table {
 };
 
 // The same for tables of sums, one per kind in bit order, which are left
-// empty; outcome is that of the runs the sums were made from.
-int print_merged_report(const std::vector<summed_table>& tables, const capture_outcome& outcome);
+// empty; outcome is that of the runs the sums were made from, and config
+// states their counting settings (a merge builds it from its parts').
+int print_merged_report(const run_config& config, const std::vector<summed_table>& tables,
+                        const capture_outcome& outcome,
+                        name_lookups lookups = name_lookups::ahead);
 
 // Replaces rows with every entry of the table, in key order, and returns
 // the count; the table is left empty (see take_rows). A table failure

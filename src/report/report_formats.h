@@ -9,11 +9,13 @@
 
 namespace tallywire {
 
-// The writer of the format asked for.
-std::unique_ptr<report_writer> make_report_writer(report_format format, std::FILE* out);
+// The writer of the format the config asks for.
+std::unique_ptr<report_writer> make_report_writer(const run_config& config, std::FILE* out);
 
 std::unique_ptr<report_writer> make_text_report(std::FILE* out);
 std::unique_ptr<report_writer> make_csv_report(std::FILE* out);
-std::unique_ptr<report_writer> make_json_report(std::FILE* out);
+// The JSON document states the config's counting settings; config must
+// outlive the writer.
+std::unique_ptr<report_writer> make_json_report(const run_config& config, std::FILE* out);
 
 }  // namespace tallywire

@@ -164,12 +164,12 @@ const char* named_service_label(std::uint16_t port, const char* name) {
     return name_buffer.data();
 }
 
-std::string_view direction_suffix(const report_row& row) {
-    return direction_suffix(row.key.direction);
+std::string_view direction_suffix(const report_row& row, bool direction_split) {
+    return direction_suffix(row.key.direction, direction_split);
 }
 
-std::string_view direction_suffix(std::int8_t direction) {
-    if (!current_settings.direction_split) {
+std::string_view direction_suffix(std::int8_t direction, bool direction_split) {
+    if (!direction_split) {
         return "";
     }
     return direction == 0 ? "> " : "< ";

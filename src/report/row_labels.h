@@ -36,8 +36,8 @@ const char* named_service_label(std::uint16_t port, const char* name);
 
 // "> " for a source-side row and "< " for a destination-side row while the
 // sides are counted apart; empty otherwise.
-std::string_view direction_suffix(const report_row& row);
-std::string_view direction_suffix(std::int8_t direction);
+std::string_view direction_suffix(const report_row& row, bool direction_split);
+std::string_view direction_suffix(std::int8_t direction, bool direction_split);
 
 // The host name of an address held as its four bytes in network order, cut to
 // name_width characters, or the dotted address. Written into text, whose size

@@ -1,6 +1,5 @@
 #include "stats/accounting.h"
 
-#include "settings.h"
 #include "stats/stat_tables.h"
 
 namespace tallywire {
@@ -17,8 +16,7 @@ namespace {
 // A packet whose two sides agree is counted once unless directions are told
 // apart.
 void count_two_sided(stat_table& table, std::uint32_t source, std::uint32_t destination,
-                     std::uint32_t length) {
-    const bool split = current_settings.direction_split;
+                     std::uint32_t length, bool split) {
     const table_key destination_key{destination, static_cast<std::int8_t>(split ? 1 : 0)};
     if (source != 0) {
         count_into(table, table_key{source, 0}, length);
@@ -39,8 +37,7 @@ void count_two_sided(stat_table& table, std::uint32_t source, std::uint32_t dest
 // As count_two_sided, for the wide keys of an IPv6 packet; the
 // destination's entry is the other direction's under -d.
 void count_wide_two_sided(stat_table& table, const key_rules::ipv6_sides& sides,
-                          std::uint32_t length) {
-    const bool split = current_settings.direction_split;
+                          std::uint32_t length, bool split) {
     const key16 source = keys::ipv6_key(table.kind, sides.source);
     const key16 destination = keys::ipv6_key(table.kind, sides.destination);
     if (sides.has_source) {
@@ -55,8 +52,8 @@ void count_wide_two_sided(stat_table& table, const key_rules::ipv6_sides& sides,
 // their cache misses overlap the counting of the other tables. Inlined, as
 // every function whose only effect is a prefetch must be (see
 // wide_store::prefetch).
-[[gnu::always_inline]] inline void prefetch_wide(const key_rules::ipv6_sides& sides) {
-    const int destination_direction = current_settings.direction_split ? 1 : 0;
+[[gnu::always_inline]] inline void prefetch_wide(const key_rules::ipv6_sides& sides, bool split) {
+    const int destination_direction = split ? 1 : 0;
     for (const stat_table& table : stat_tables) {
         if (table.wide) {
             if (sides.has_source) {
@@ -72,29 +69,35 @@ void count_wide_two_sided(stat_table& table, const key_rules::ipv6_sides& sides,
 
 }  // namespace
 
-void account_packet(const packet_record& packet) {
-    const std::uint32_t length = packet.counted_length;
+void account_packet(const frame_view& packet, const accounting_context& context) {
+    // A copy of the few settings, so that they stay in registers while the
+    // tables are written through pointers the compiler cannot see past.
+    const accounting_context rules = context;
+    const std::uint32_t length = packet.wire_length;
     ipv6_chain_cache chain;
-    if (current_settings.ipv6 && is_ipv6(packet)) {
-        prefetch_wide(key_rules::ipv6_addresses(packet));
+    if (rules.ipv6 && is_ipv6(packet)) {
+        prefetch_wide(key_rules::ipv6_addresses(packet), rules.direction_split);
     }
     for (stat_table& table : stat_tables) {
         const std::uint32_t kind = table.kind;
         if (two_sided(kind)) {
-            const key_rules::side_values sides = extract_side_keys(kind, packet, chain);
-            count_two_sided(table, sides.source, sides.destination, length);
+            const key_rules::side_values sides = extract_side_keys(kind, packet, chain, rules);
+            count_two_sided(table, sides.source, sides.destination, length, rules.direction_split);
             // Only IPv6 packets have wide keys, and only with --ipv6 are there
             // wide stores; their addresses are read again here, which costs
             // less than keeping them for every packet.
             if (table.wide && is_ipv6(packet)) [[unlikely]] {
-                count_wide_two_sided(table, key_rules::ipv6_addresses(packet), length);
+                count_wide_two_sided(table, key_rules::ipv6_addresses(packet), length,
+                                     rules.direction_split);
             }
         } else {
-            count_one_sided(table, extract_key(kind, packet, true, chain), length);
+            count_one_sided(table, extract_key(kind, packet, true, chain, rules), length);
         }
     }
 }
 
-void accounting_sink(const packet_record* packet, void*) { account_packet(*packet); }
+void accounting_sink(const frame_view& packet, void* sink_arg) {
+    account_packet(packet, *static_cast<const accounting_context*>(sink_arg));
+}
 
 }  // namespace tallywire

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "capture/packet_record.h"
-#include "settings.h"
+#include "capture/frame_view.h"
+#include "stats/accounting_context.h"
 #include "stats/key_rules.h"
 #include "stats/stat_kinds.h"
 #include "stats/table_records.h"
@@ -20,14 +20,15 @@ namespace tallywire {
 // two-sided ones through extract_side_keys), with one chain cache per
 // packet so that an IPv6 chain is followed once.
 [[gnu::always_inline]] inline std::uint32_t extract_key(std::uint32_t kind,
-                                                        const packet_record& packet,
+                                                        const frame_view& packet,
                                                         bool source_side,
-                                                        ipv6_chain_cache& chain) {
+                                                        ipv6_chain_cache& chain,
+                                                        const accounting_context& context) {
     switch (kind) {
     case stat_total: return keys::total_value;
     case stat_link: return keys::link_key(packet.link_code);
-    case stat_ip: return key_rules::ip_value(packet, chain);
-    case stat_port: return key_rules::port_value(packet, source_side, chain);
+    case stat_ip: return key_rules::ip_value(packet, chain, context);
+    case stat_port: return key_rules::port_value(packet, source_side, chain, context);
     case stat_host: return key_rules::host_value(packet, source_side);
     case stat_network: return key_rules::network_value(packet, source_side);
     default: return 0;
@@ -36,25 +37,22 @@ namespace tallywire {
 
 // The keys of both sides for a two-sided kind, read once for both.
 [[gnu::always_inline]] inline key_rules::side_values extract_side_keys(
-    std::uint32_t kind, const packet_record& packet, ipv6_chain_cache& chain) {
+    std::uint32_t kind, const frame_view& packet, ipv6_chain_cache& chain,
+    const accounting_context& context) {
     switch (kind) {
-    case stat_port: return key_rules::port_values(packet, chain);
+    case stat_port: return key_rules::port_values(packet, chain, context);
     case stat_host: return key_rules::host_values(packet);
     case stat_network: return key_rules::network_values(packet);
     default: return {};
     }
 }
 
-inline std::uint32_t extract_key(std::uint32_t kind, const packet_record& packet,
-                                 bool source_side) {
-    ipv6_chain_cache chain;
-    return extract_key(kind, packet, source_side, chain);
-}
+// Counts the packet into every table under every non-zero key. context
+// must be the one the tables were created with (create_tables).
+void account_packet(const frame_view& packet, const accounting_context& context);
 
-// Counts the packet into every table under every non-zero key.
-void account_packet(const packet_record& packet);
-
-// The sink that the run hands to its source; it ignores sink_arg.
-void accounting_sink(const packet_record* packet, void* sink_arg);
+// The sink that the run hands to its source: sink_arg is the address of the
+// run's accounting_context.
+void accounting_sink(const frame_view& packet, void* sink_arg);
 
 }  // namespace tallywire

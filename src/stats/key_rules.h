@@ -12,8 +12,8 @@
 #include <span>
 
 #include "capture/bounded_read.h"
-#include "capture/packet_record.h"
-#include "settings.h"
+#include "capture/frame_view.h"
+#include "stats/accounting_context.h"
 #include "stats/stat_kinds.h"
 #include "stats/table_records.h"
 #include "stats/wide_store.h"
@@ -101,9 +101,9 @@ inline ipv6_chain follow_ipv6_chain(byte_span header) {
 // (IP and both ports) when the caller keeps this for the packet.
 class ipv6_chain_cache {
 public:
-    const key_rules::ipv6_chain& of(const packet_record& packet) {
+    const key_rules::ipv6_chain& of(const frame_view& packet) {
         if (!chain_) {
-            chain_ = key_rules::follow_ipv6_chain(packet.captured());
+            chain_ = key_rules::follow_ipv6_chain(packet.captured);
         }
         return *chain_;
     }
@@ -114,8 +114,9 @@ private:
 
 namespace key_rules {
 
-inline std::uint32_t ip_value(const packet_record& packet, ipv6_chain_cache& chain) {
-    const auto protocol = current_settings.ipv6 && is_ipv6(packet)
+inline std::uint32_t ip_value(const frame_view& packet, ipv6_chain_cache& chain,
+                              const accounting_context& context) {
+    const auto protocol = context.ipv6 && is_ipv6(packet)
                               ? chain.of(packet).protocol
                               : transport_protocol(packet);
     return protocol ? keys::ip_key(*protocol) : 0;
@@ -123,9 +124,8 @@ inline std::uint32_t ip_value(const packet_record& packet, ipv6_chain_cache& cha
 
 // A port as the port limit lets it through: 0 when it is at or above the
 // limit.
-inline std::uint32_t within_port_limit(std::uint32_t port) {
-    if (current_settings.port_limit_enabled &&
-        port >= static_cast<std::uint32_t>(current_settings.port_limit)) {
+inline std::uint32_t within_port_limit(std::uint32_t port, const accounting_context& context) {
+    if (context.port_limit_enabled && port >= static_cast<std::uint32_t>(context.port_limit)) {
         return 0;
     }
     return port;
@@ -139,33 +139,35 @@ struct side_values {
 };
 
 // Both ports of the four bytes where a TCP or UDP header begins.
-inline side_values ports_within_limit(std::uint32_t ports) {
-    return {within_port_limit(ports >> 16), within_port_limit(ports & 0xffffu)};
+inline side_values ports_within_limit(std::uint32_t ports, const accounting_context& context) {
+    return {within_port_limit(ports >> 16, context), within_port_limit(ports & 0xffffu, context)};
 }
 
 // The ports of an IPv6 packet whose chain was followed to its end, that is
 // no fragment after the first, and whose four port bytes were captured.
-inline side_values ipv6_port_values(const packet_record& packet, ipv6_chain_cache& cache) {
-    const byte_span header = packet.captured();
+inline side_values ipv6_port_values(const frame_view& packet, ipv6_chain_cache& cache,
+                                    const accounting_context& context) {
+    const byte_span header = packet.captured;
     const ipv6_chain& chain = cache.of(packet);
     if (!chain.complete || chain.later_fragment ||
         (*chain.protocol != protocol_tcp && *chain.protocol != protocol_udp)) {
         return {};
     }
     const auto ports = read_big_endian32(header, chain.transport);
-    return ports ? ports_within_limit(*ports) : side_values{};
+    return ports ? ports_within_limit(*ports, context) : side_values{};
 }
 
 // The TCP or UDP ports, read where the header length puts the transport
 // header, and only when both were captured. A fragment after the first
 // carries no transport header, and neither does a header too short to be
 // IPv4's. Both sides in one reading: the Port table counts both.
-inline side_values port_values(const packet_record& packet, ipv6_chain_cache& chain) {
+inline side_values port_values(const frame_view& packet, ipv6_chain_cache& chain,
+                               const accounting_context& context) {
     if (!is_ipv4(packet)) {
-        return current_settings.ipv6 && is_ipv6(packet) ? ipv6_port_values(packet, chain)
-                                                        : side_values{};
+        return context.ipv6 && is_ipv6(packet) ? ipv6_port_values(packet, chain, context)
+                                               : side_values{};
     }
-    const byte_span header = packet.captured();
+    const byte_span header = packet.captured;
     const auto fixed = read_bytes<ipv4_protocol_field + 1>(header, 0);
     if (!fixed) {
         return {};
@@ -181,22 +183,22 @@ inline side_values port_values(const packet_record& packet, ipv6_chain_cache& ch
         return {};
     }
     const auto ports = read_big_endian32(header, header_words * 4);
-    return ports ? ports_within_limit(*ports) : side_values{};
+    return ports ? ports_within_limit(*ports, context) : side_values{};
 }
 
-inline std::uint32_t port_value(const packet_record& packet, bool source_side,
-                                ipv6_chain_cache& chain) {
-    const side_values ports = port_values(packet, chain);
+inline std::uint32_t port_value(const frame_view& packet, bool source_side,
+                                ipv6_chain_cache& chain, const accounting_context& context) {
+    const side_values ports = port_values(packet, chain, context);
     return source_side ? ports.source : ports.destination;
 }
 
 // The addresses exactly as they lie in the header, each read as one
 // number; only when both were captured.
-inline side_values host_values(const packet_record& packet) {
+inline side_values host_values(const frame_view& packet) {
     if (!is_ipv4(packet)) {
         return {};
     }
-    const auto addresses = read_bytes<8>(packet.captured(), ipv4_addresses_field);
+    const auto addresses = read_bytes<8>(packet.captured, ipv4_addresses_field);
     if (!addresses) {
         return {};
     }
@@ -206,7 +208,7 @@ inline side_values host_values(const packet_record& packet) {
     return values;
 }
 
-inline std::uint32_t host_value(const packet_record& packet, bool source_side) {
+inline std::uint32_t host_value(const frame_view& packet, bool source_side) {
     const side_values values = host_values(packet);
     return source_side ? values.source : values.destination;
 }
@@ -215,12 +217,12 @@ inline std::uint32_t host_value(const packet_record& packet, bool source_side) {
 // address is 0, and so is its network.
 inline std::uint32_t network_of(std::uint32_t host) { return keys::network_key(ntohl(host)); }
 
-inline side_values network_values(const packet_record& packet) {
+inline side_values network_values(const frame_view& packet) {
     const side_values hosts = host_values(packet);
     return {network_of(hosts.source), network_of(hosts.destination)};
 }
 
-inline std::uint32_t network_value(const packet_record& packet, bool source_side) {
+inline std::uint32_t network_value(const frame_view& packet, bool source_side) {
     return network_of(host_value(packet, source_side));
 }
 
@@ -234,9 +236,9 @@ struct ipv6_sides {
     bool has_destination = false;
 };
 
-inline ipv6_sides ipv6_addresses(const packet_record& packet) {
+inline ipv6_sides ipv6_addresses(const frame_view& packet) {
     ipv6_sides sides;
-    const auto addresses = read_bytes<32>(packet.captured(), ipv6_addresses_field);
+    const auto addresses = read_bytes<32>(packet.captured, ipv6_addresses_field);
     if (!addresses) {
         return sides;
     }

@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <new>
 
-#include "settings.h"
 #include "stats/ordered_store.h"
 #include "stats/table_keys.h"
 
@@ -33,8 +32,9 @@ stat_table::stat_table(stat_table&&) noexcept = default;
 stat_table& stat_table::operator=(stat_table&&) noexcept = default;
 stat_table::~stat_table() = default;
 
-int create_tables(std::uint32_t kinds) {
+int create_tables(std::uint32_t kinds, const accounting_context& context) {
     stat_tables.clear();
+    stat_tables_direction_split = context.direction_split;
     stat_table_count = std::popcount(kinds);
     if (stat_table_count == 0) {
         return 1;
@@ -50,14 +50,14 @@ int create_tables(std::uint32_t kinds) {
         }
         stat_table table;
         table.kind = kind;
-        table.db = ordered_store::open(keys::small_value_bound(kind), current_settings.direction_split,
+        table.db = ordered_store::open(keys::small_value_bound(kind), context.direction_split,
                                        slots_miss(kind));
         if (!table.db) {
             std::perror("dbopen");
             stat_table_count = 0;
             return -1;
         }
-        if (current_settings.ipv6 && (kind == stat_host || kind == stat_network)) {
+        if (context.ipv6 && (kind == stat_host || kind == stat_network)) {
             table.wide.reset(new (std::nothrow) wide_store);
             if (!table.wide) {
                 errno = ENOMEM;
@@ -84,7 +84,7 @@ int compare_keys(const table_key& a, const table_key& b) {
     if (a.value != b.value) {
         return a.value < b.value ? -1 : 1;
     }
-    if (!current_settings.direction_split || a.direction == b.direction) {
+    if (!stat_tables_direction_split || a.direction == b.direction) {
         return 0;
     }
     return a.direction < b.direction ? -1 : 1;
@@ -129,8 +129,8 @@ void end_on_table_error(const char* message) {
     std::exit(1);
 }
 
-void count_packet(stat_table& table, const table_key& key, const packet_record& packet) {
-    count_into(table, key, packet.counted_length);
+void count_packet(stat_table& table, const table_key& key, const frame_view& packet) {
+    count_into(table, key, packet.wire_length);
 }
 
 }  // namespace tallywire

@@ -8,7 +8,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "capture/packet_record.h"
+#include "capture/frame_view.h"
+#include "stats/accounting_context.h"
 #include "stats/ordered_store.h"
 #include "stats/stat_kinds.h"
 #include "stats/stats_state.h"
@@ -20,13 +21,17 @@ namespace tallywire {
 // Results follow the database convention: 0 done or found, 1 absent or no
 // further entry, -1 error with errno set.
 
-// One empty table per bit of kinds, in bit order. 1 for the empty set; -1
-// after "dbopen" through perror when a table cannot be had, and then no
-// table is left and stat_table_count is 0.
-int create_tables(std::uint32_t kinds);
+// One empty table per bit of kinds, in bit order, keeping directions apart
+// under the context's direction split and with wide stores for IPv6 hosts
+// and networks under its ipv6. 1 for the empty set; -1 after "dbopen"
+// through perror when a table cannot be had, and then no table is left and
+// stat_table_count is 0.
+int create_tables(std::uint32_t kinds, const accounting_context& context = {});
 // Releases every table's store; the records stay, and refuse every use.
 int close_tables();
-// Values compare unsigned; directions only while direction_split is set.
+// Values compare unsigned; directions only when the tables were created
+// with the direction split (stat_tables_direction_split), as the stores
+// themselves compare them: without it a key's direction is not part of it.
 int compare_keys(const table_key& a, const table_key& b);
 int find_entry(const stat_table& table, const table_key& key, table_counters& counters);
 // Stores or replaces. A key of value 0 (it opens a walk) and counters of no
@@ -55,7 +60,7 @@ std::vector<wide_row> take_wide_rows(stat_table& table);
 
 // Adds the packet's wire length and one packet to the entry of key; a table
 // error is fatal and ends the process with status 1.
-void count_packet(stat_table& table, const table_key& key, const packet_record& packet);
+void count_packet(stat_table& table, const table_key& key, const frame_view& packet);
 
 // Writes message and the error text through perror, then ends the program
 // with status 1.

@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "capture/capture_state.h"
-#include "capture/packet_record.h"
+#include "capture/frame_view.h"
 #include "capture/report_total.h"
 #include "capture/sources.h"
 #include "report/report_text.h"
@@ -403,14 +403,14 @@ struct live_frames {
 
 constexpr std::size_t live_payload = 200;
 
-void count_live_frame(const packet_record* packet, void* sink_arg) {
+void count_live_frame(const frame_view& frame, void* sink_arg) {
     auto& seen = *static_cast<live_frames*>(sink_arg);
     ++seen.frames;
     // The wire length is the whole frame; the 68-byte snapshot keeps 54
     // bytes past the Ethernet header.
-    const bool as_sent = packet->link_code == 258 &&
-                         packet->counted_length == 14 + 20 + 8 + live_payload &&
-                         packet->copied_length == 54 && transport_protocol(*packet) == 17;
+    const bool as_sent = frame.link_code == 258 &&
+                         frame.wire_length == 14 + 20 + 8 + live_payload &&
+                         frame.captured.size() == 54 && transport_protocol(frame) == 17;
     seen.as_sent += as_sent ? 1 : 0;
 }
 
@@ -432,10 +432,12 @@ int capture_in_child(const namespace_pair& pair, double seconds, exit_code_type 
             _exit(253);
         }
         live_frames seen;
-        capture_mode live;
-        live.live = true;
-        const int result =
-            run_pcap_source(pair.link_b, "udp port 9999", live, count_live_frame, &seen, seconds);
+        run_config live;
+        live.source_name = pair.link_b;
+        live.filter_expression = "udp port 9999";
+        live.mode.live = true;
+        live.capture_seconds = seconds;
+        const int result = run_pcap_source(live, count_live_frame, &seen);
         _exit(exit_code(result, seen));
     }
     const bool capturing = wait_until_polling(child, self, hang_bound);

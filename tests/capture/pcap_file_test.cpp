@@ -49,7 +49,7 @@ std::vector<seen_frame> read_by_libpcap(const std::string& path) {
 std::vector<seen_frame> read_by_source(const std::string& path, int& result) {
     reset_program_state();
     std::vector<seen_frame> frames;
-    result = run_pcap_source(path, "", capture_mode{}, twtest::collect_frame, &frames, -1.0);
+    result = run_pcap_source(twtest::file_config(path), twtest::collect_frame, &frames);
     return frames;
 }
 

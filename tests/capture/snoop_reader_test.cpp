@@ -35,14 +35,14 @@ struct snoop_run {
 
 snoop_run read_snoop(const std::string& path) {
     snoop_run run;
-    run.result = get_snoop_data(path, capture_mode{}, twtest::collect_frame, &run.frames);
+    run.result = get_snoop_data(twtest::file_config(path), twtest::collect_frame, &run.frames);
     return run;
 }
 
 snoop_run read_through_selection(const std::string& path) {
     snoop_run run;
-    run.result = capture_from_source(path, "", capture_mode{}, twtest::collect_frame,
-                                     &run.frames, -1.0);
+    run.result =
+        capture_from_source(twtest::file_config(path), twtest::collect_frame, &run.frames);
     return run;
 }
 
@@ -114,7 +114,7 @@ TEST_F(SnoopReader, RecordLargerThanTheReadBuffer) {
 
     ASSERT_EQ(run.result, 0);
     ASSERT_EQ(run.frames.size(), 3u);
-    EXPECT_EQ(run.frames[1].counted_length, 3u << 20);
+    EXPECT_EQ(run.frames[1].wire_length, 3u << 20);
     ASSERT_EQ(run.frames[1].data.size(), packet_data_size);
     EXPECT_TRUE(std::equal(run.frames[1].data.begin(), run.frames[1].data.end(),
                            frames[1].bytes.begin() + 14));
@@ -226,7 +226,7 @@ TEST_F(SnoopReader, RecordLargerThanTheReadBufferThroughAPipe) {
 
     ASSERT_EQ(run.result, 0);
     ASSERT_EQ(run.frames.size(), 3u);
-    EXPECT_EQ(run.frames[1].counted_length, 5u << 20);
+    EXPECT_EQ(run.frames[1].wire_length, 5u << 20);
     EXPECT_EQ(run.frames[2].seconds, 3);
 }
 

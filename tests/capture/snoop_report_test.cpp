@@ -39,8 +39,7 @@ protected:
     std::vector<twtest::seen_frame> frames_of(const std::string& path) {
         reset_program_state();
         std::vector<twtest::seen_frame> frames;
-        EXPECT_EQ(capture_from_source(path, "", capture_mode{}, twtest::collect_frame, &frames,
-                                      -1.0),
+        EXPECT_EQ(capture_from_source(twtest::file_config(path), twtest::collect_frame, &frames),
                   0);
         return frames;
     }

@@ -38,8 +38,9 @@ source_run select_and_read(const std::string& path, const std::string& filter = 
                            double seconds = -1.0) {
     reset_program_state();
     source_run run;
-    run.result = capture_from_source(path, filter, capture_mode{}, twtest::collect_frame,
-                                     &run.frames, seconds);
+    run_config config = twtest::file_config(path, filter);
+    config.capture_seconds = seconds;
+    run.result = capture_from_source(config, twtest::collect_frame, &run.frames);
     return run;
 }
 

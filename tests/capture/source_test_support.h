@@ -18,7 +18,8 @@
 #include <thread>
 #include <vector>
 
-#include "capture/packet_record.h"
+#include "capture/frame_view.h"
+#include "settings.h"
 #include "gen/capture_writer.h"
 #include "gen/frame_builder.h"
 #include "support/process.h"
@@ -30,12 +31,9 @@ namespace twtest {
 struct seen_frame {
     std::int64_t seconds = 0;
     std::int64_t microseconds = 0;
-    std::uint32_t counted_length = 0;
+    std::uint32_t wire_length = 0;
     std::uint32_t link_code = 0;
-    std::array<std::uint8_t, 6> ether_dst{};
-    std::array<std::uint8_t, 6> ether_src{};
-    std::uint16_t ether_type = 0;
-    std::vector<std::uint8_t> data;  // the copied bytes, copied_length of them
+    std::vector<std::uint8_t> data;  // the bytes the view captured
     int ipv4 = 0;                    // what the accessors answered
     int ipv6 = 0;
     std::uint8_t transport = 0;
@@ -45,8 +43,8 @@ struct seen_frame {
 
 inline std::ostream& operator<<(std::ostream& out, const seen_frame& frame) {
     return out << "{ts " << frame.seconds << "." << frame.microseconds << " len "
-               << frame.counted_length << " link " << frame.link_code << " type "
-               << frame.ether_type << " copied " << frame.data.size() << "}";
+               << frame.wire_length << " link " << frame.link_code << " captured "
+               << frame.data.size() << "}";
 }
 
 // Where the first record of a snoop file begins, after the file header.
@@ -60,20 +58,27 @@ inline void put_be32(std::vector<std::uint8_t>& image, std::size_t offset, std::
     }
 }
 
-inline void collect_frame(const packet_record* packet, void* sink_arg) {
+inline void collect_frame(const frame_view& frame, void* sink_arg) {
     auto& frames = *static_cast<std::vector<seen_frame>*>(sink_arg);
     seen_frame& seen = frames.emplace_back();
-    seen.seconds = packet->timestamp.seconds;
-    seen.microseconds = packet->timestamp.microseconds;
-    seen.counted_length = packet->counted_length;
-    seen.link_code = packet->link_code;
-    seen.ether_dst = packet->ether_dst;
-    seen.ether_src = packet->ether_src;
-    seen.ether_type = packet->ether_type;
-    seen.data.assign(packet->data.begin(), packet->data.begin() + packet->copied_length);
-    seen.ipv4 = is_ipv4(*packet);
-    seen.ipv6 = is_ipv6(*packet);
-    seen.transport = transport_protocol(*packet).value_or(0);
+    seen.seconds = frame.timestamp.seconds;
+    seen.microseconds = frame.timestamp.microseconds;
+    seen.wire_length = frame.wire_length;
+    seen.link_code = frame.link_code;
+    seen.data.assign(frame.captured.begin(), frame.captured.end());
+    seen.ipv4 = is_ipv4(frame);
+    seen.ipv6 = is_ipv6(frame);
+    seen.transport = transport_protocol(frame).value_or(0);
+}
+
+// A run_config that reads the file at path as a capture, with filter.
+inline tallywire::run_config file_config(const std::string& path,
+                                         const std::string& filter = "") {
+    tallywire::run_config config;
+    config.source_name = path;
+    config.filter_expression = filter;
+    config.mode.live = false;
+    return config;
 }
 
 // Frames of many kinds and sizes, among them a runt shorter than its

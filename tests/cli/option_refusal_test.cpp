@@ -68,7 +68,7 @@ INSTANTIATE_TEST_SUITE_P(
                       refusal{"seconds_after_live_source", {"-i", "twnosuch0", "-s", "0"}, false},
                       refusal{"h_after_source", {"-r", "/nonexistent/file.pcap", "-h"}, false},
                       refusal{"unknown_long_option", {"--helpme"}, true},
-                      refusal{"hidden_word_overlong", {"--one-lookup-at-a-time-x"}, true}),
+                      refusal{"no_one_lookup_option", {"--one-lookup-at-a-time"}, true}),
     [](const ::testing::TestParamInfo<refusal>& info) { return std::string(info.param.name); });
 
 TEST(FormatWord, OnlyTextCsvOrJson) {

@@ -128,12 +128,13 @@ protected:
         twgen::write_pcap(capture_, DLT_EN10MB, 65535, traffic_.frames);
     }
 
-    twtest::run_result report(std::vector<std::string> options) const {
+    twtest::run_result report(std::vector<std::string> options,
+                              const std::string& program = twtest::tallywire_path()) const {
         options.push_back("-r");
         options.push_back(capture_);
         twtest::run_options bounded;
         bounded.timeout_seconds = hang_bound;
-        return resolver_.run(twtest::tallywire_path(), options, bounded);
+        return resolver_.run(program, options, bounded);
     }
 
     twtest::resolver_namespace resolver_{responder_delay_ms};
@@ -176,8 +177,8 @@ TEST_F(ConcurrentLookups, SameReportAsOneLookupAtATime) {
         resolver_.forget_queries();
         const twtest::run_result together = report(options);
         const std::vector<std::string> asked = resolver_.queries();
-        options.insert(options.begin(), "--one-lookup-at-a-time");
-        const twtest::run_result one_by_one = report(options);
+        const twtest::run_result one_by_one =
+            report(options, twtest::one_lookup_tallywire_path());
 
         EXPECT_EQ(together.status, 0) << together.err;
         EXPECT_EQ(one_by_one.status, 0) << one_by_one.err;
@@ -236,8 +237,7 @@ TEST_F(ConcurrentLookups, Ipv6HostsJoinTheLookups) {
         resolver_.run(twtest::tallywire_path(), {"--ipv6", "-S", "h", "-r", capture}, bounded);
     const std::vector<std::string> asked = resolver_.queries();
     const twtest::run_result one_by_one = resolver_.run(
-        twtest::tallywire_path(),
-        {"--ipv6", "--one-lookup-at-a-time", "-S", "h", "-r", capture}, bounded);
+        twtest::one_lookup_tallywire_path(), {"--ipv6", "-S", "h", "-r", capture}, bounded);
     EXPECT_EQ(together.status, 0) << together.err;
     EXPECT_EQ(together.out, one_by_one.out);
     EXPECT_TRUE(report_test::report_matches(

@@ -116,11 +116,13 @@ protected:
     void SetUp() override { reset_program_state(); }
     void TearDown() override { reset_program_state(); }
 
-    static std::string rows_text(std::uint32_t kind, std::vector<report_row> rows,
-                                 std::uint64_t total, std::uint32_t count = ~0u) {
+    std::string rows_text(std::uint32_t kind, std::vector<report_row> rows, std::uint64_t total,
+                          std::uint32_t count = ~0u) const {
         const std::uint32_t n = count == ~0u ? static_cast<std::uint32_t>(rows.size()) : count;
-        return written_by([&](std::FILE* out) { report_test::print_rows(kind, n, rows, total, out); });
+        return written_by([&](std::FILE* out) { report_test::print_rows(kind, n, rows, total, labels, out); });
     }
+
+    label_settings labels;
 };
 
 report_row row(std::uint32_t value, std::uint64_t bytes, std::uint64_t packets,
@@ -138,7 +140,7 @@ TEST_F(PrintRows, NetworksAreDottedWithZeroHostPart) {
         {(224u << 16) | 1u, "224.0.1.0"},                  // from 224.0.1.1
     };
     for (const bool no_resolve : {false, true}) {
-        current_settings.no_resolve = no_resolve;
+        labels.no_resolve = no_resolve;
         for (const auto& [value, dotted] : networks) {
             EXPECT_EQ(rows_text(stat_network, {row(value, 50, 1)}, 100),
                       expected_line(dotted + " ", 1, 50, 100))
@@ -148,7 +150,7 @@ TEST_F(PrintRows, NetworksAreDottedWithZeroHostPart) {
 }
 
 TEST_F(PrintRows, CountSelectsLeadingRows) {
-    current_settings.no_resolve = true;
+    labels.no_resolve = true;
     const std::vector<report_row> rows = {row(1, 60, 1), row(2, 30, 1), row(3, 10, 1)};
     EXPECT_EQ(rows_text(stat_port, rows, 100, 0), "");
     EXPECT_EQ(rows_text(stat_port, rows, 100, 2),
@@ -175,10 +177,10 @@ TEST_F(PrintRows, ResolvedHostFromTheHostsFile) {
     const std::uint32_t loopback = report_test::host_value("127.0.0.1");
     EXPECT_EQ(rows_text(stat_host, {row(loopback, 60, 1)}, 100),
               expected_line(name.substr(0, 24) + " ", 1, 60, 100));
-    current_settings.direction_split = true;
+    labels.direction_split = true;
     EXPECT_EQ(rows_text(stat_host, {row(loopback, 60, 1, 1)}, 100),
               expected_line(name.substr(0, 22) + " < ", 1, 60, 100));
-    current_settings.no_resolve = true;
+    labels.no_resolve = true;
     EXPECT_EQ(rows_text(stat_host, {row(loopback, 60, 1, 0)}, 100),
               expected_line("127.0.0.1 > ", 1, 60, 100));
 }

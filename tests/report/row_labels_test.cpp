@@ -91,11 +91,10 @@ protected:
 TEST_F(DirectionSuffix, MarksOnlyUnderSplit) {
     const report_row source{table_key{5, 0}, 1, 1};
     const report_row destination{table_key{5, 1}, 1, 1};
-    EXPECT_EQ(direction_suffix(source), "");
-    EXPECT_EQ(direction_suffix(destination), "");
-    current_settings.direction_split = true;
-    EXPECT_EQ(direction_suffix(source), "> ");
-    EXPECT_EQ(direction_suffix(destination), "< ");
+    EXPECT_EQ(direction_suffix(source, false), "");
+    EXPECT_EQ(direction_suffix(destination, false), "");
+    EXPECT_EQ(direction_suffix(source, true), "> ");
+    EXPECT_EQ(direction_suffix(destination, true), "< ");
 }
 
 TEST(AddressLabels, DottedAsInetNtoaWritesIt) {

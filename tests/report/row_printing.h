@@ -18,9 +18,10 @@ namespace report_test {
 // wide rows, in order too, merged with the others by byte count.
 inline void print_rows(std::uint32_t kind, std::uint32_t count,
                        std::span<const tallywire::report_row> rows, std::uint64_t total_bytes,
-                       std::FILE* out, std::span<const tallywire::wide_row> wide_rows = {}) {
+                       const tallywire::label_settings& labels, std::FILE* out,
+                       std::span<const tallywire::wide_row> wide_rows = {}) {
     tallywire::text_lines lines(out, total_bytes);
-    tallywire::label_rows(kind, count, rows, wide_rows, lines);
+    tallywire::label_rows(kind, count, rows, wide_rows, labels, lines);
 }
 
 // One report line.

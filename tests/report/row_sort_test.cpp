@@ -131,8 +131,9 @@ TEST(SortByKey, TheOrderOfThePackedKeys) {
 // to land a line across a block's end.
 TEST(PrintRowsInBlocks, SameTextAsLineByLine) {
     reset_program_state();
-    current_settings.no_resolve = true;
-    current_settings.direction_split = true;
+    label_settings labels;
+    labels.no_resolve = true;
+    labels.direction_split = true;
     std::vector<report_row> rows;
     for (std::uint32_t i = 0; i < 6000; ++i) {
         rows.push_back(report_row{table_key{i * 2654435761u | 1u, static_cast<std::int8_t>(i % 2)},
@@ -140,7 +141,7 @@ TEST(PrintRowsInBlocks, SameTextAsLineByLine) {
     }
     const std::uint64_t total = 6000ull * 977 * 3;
     const std::string blocks = report_test::written_by([&](std::FILE* out) {
-        report_test::print_rows(stat_host, static_cast<std::uint32_t>(rows.size()), rows, total, out);
+        report_test::print_rows(stat_host, static_cast<std::uint32_t>(rows.size()), rows, total, labels, out);
     });
     std::string lines;
     for (const report_row& row : rows) {

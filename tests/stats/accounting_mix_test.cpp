@@ -19,6 +19,7 @@ using entry_counts = std::map<std::pair<std::uint32_t, int>, table_counters>;
 // settings.
 struct expected_tables {
     std::map<std::uint32_t, entry_counts> by_kind;
+    bool split = false;  // -d
 
     void count(std::uint32_t kind, std::uint32_t value, int direction,
                const twgen::frame_fact& fact) {
@@ -29,7 +30,6 @@ struct expected_tables {
 
     void count_sides(std::uint32_t kind, std::uint32_t source, std::uint32_t destination,
                      const twgen::frame_fact& fact) {
-        const bool split = current_settings.direction_split;
         if (source != 0) {
             count(kind, source, 0, fact);
         }
@@ -75,13 +75,14 @@ TEST_P(mix_test, every_table_matches_the_generators_record) {
     options.ports = 80;
     options.seed = 21;
     const twgen::generated_capture capture = twgen::generate_mix(options);
-    current_settings.direction_split = std::get<1>(GetParam());
+    config.direction_split = std::get<1>(GetParam());
 
     count_capture(capture.frames,
                   stat_total | stat_link | stat_ip | stat_port | stat_host | stat_network,
                   options.datalink, options.snap_length);
 
     expected_tables expected;
+    expected.split = config.direction_split;
     for (const twgen::frame_fact& fact : capture.facts) {
         expected.add(fact);
     }

@@ -107,7 +107,7 @@ TEST_F(accounting_test, equal_sides_count_once_merged_and_twice_split) {
     EXPECT_EQ(rows_of(stat_port)[0].key.value, 53u);
     close_tables();
 
-    current_settings.direction_split = true;
+    config.direction_split = true;
     count_capture(frames, stat_total | stat_port | stat_host | stat_network);
     for (const std::uint32_t kind : {stat_port, stat_host, stat_network}) {
         const std::vector<report_row> rows = rows_of(kind);
@@ -120,7 +120,7 @@ TEST_F(accounting_test, equal_sides_count_once_merged_and_twice_split) {
 }
 
 TEST_F(accounting_test, split_directions_keep_sent_and_received_apart) {
-    current_settings.direction_split = true;
+    config.direction_split = true;
     const std::vector<twgen::frame> frames = {
         tcp_frame("10.0.0.1", "10.0.0.2", 1000, 80),
         tcp_frame("10.0.0.2", "10.0.0.1", 80, 1000),
@@ -158,8 +158,8 @@ class port_limit_test : public stats_test,
                         public ::testing::WithParamInterface<port_limit_case> {};
 
 TEST_P(port_limit_test, counts_only_ports_below_the_limit) {
-    current_settings.port_limit_enabled = GetParam().enabled;
-    current_settings.port_limit = GetParam().limit;
+    config.port_limit_enabled = GetParam().enabled;
+    config.port_limit = GetParam().limit;
     const std::vector<twgen::frame> frames = {
         tcp_frame("10.0.0.1", "10.0.0.2", 51000, 80),
         udp_frame("10.0.0.1", "10.0.0.2", 1023, 1024),

@@ -32,8 +32,9 @@ protected:
     stat_table& host() { return stat_tables[1]; }
 
     void count(std::uint32_t value, std::uint32_t length) {
-        current_packet.counted_length = length;
-        count_packet(host(), table_key{value, 0}, current_packet);
+        frame_view frame;
+        frame.wire_length = length;
+        count_packet(host(), table_key{value, 0}, frame);
         table_counters& counters = expected_[value];
         counters.bytes += length;
         ++counters.packets;

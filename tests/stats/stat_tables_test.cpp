@@ -64,7 +64,8 @@ TEST_F(tables_test, compare_keys_orders_values_unsigned_then_directions_when_spl
         {{5, 1}, {6, 0}, true, -1},
     };
     for (const order_case& c : cases) {
-        current_settings.direction_split = c.split;
+        config.direction_split = c.split;
+        ASSERT_EQ(create_tables(stat_total, accounting_context_of(config)), 0);
         EXPECT_EQ(compare_keys(c.a, c.b), c.expected)
             << c.a << " against " << c.b << (c.split ? " split" : " merged");
     }
@@ -76,8 +77,8 @@ class kind_and_mode_test
 protected:
     void SetUp() override {
         stats_test::SetUp();
-        current_settings.direction_split = std::get<1>(GetParam());
-        ASSERT_EQ(create_tables(std::get<0>(GetParam())), 0);
+        config.direction_split = std::get<1>(GetParam());
+        ASSERT_EQ(create_tables(std::get<0>(GetParam()), accounting_context_of(config)), 0);
     }
     stat_table& table() { return stat_tables[0]; }
 };
@@ -92,7 +93,7 @@ TEST_P(kind_and_mode_test, walk_of_an_empty_table_ends_at_once) {
 // Values at the edges of every kind's direct slots and beyond, stored in a
 // scrambled order, come back once each in ascending order.
 TEST_P(kind_and_mode_test, walk_yields_every_entry_once_in_key_order) {
-    const bool split = current_settings.direction_split;
+    const bool split = config.direction_split;
     std::vector<table_key> keys;
     for (const std::uint32_t value :
          {1u, 2u, 3u, 255u, 256u, 257u, 258u, 65535u, 65536u, 65537u, 65538u, 0x00c0a801u,
@@ -142,8 +143,8 @@ TEST_P(kind_and_mode_test, find_add_and_count_keep_one_entry_per_key) {
     EXPECT_EQ(counters.packets, 1u);
 
     ASSERT_EQ(add_entry(table(), key, table_counters{40, 2}), 0);  // replaces
-    packet_record packet;
-    packet.counted_length = 60;
+    frame_view packet;
+    packet.wire_length = 60;
     count_packet(table(), key, packet);
     ASSERT_EQ(find_entry(table(), key, counters), 0);
     EXPECT_EQ(counters.bytes, 100u);
@@ -160,8 +161,8 @@ TEST_P(kind_and_mode_test, find_add_and_count_keep_one_entry_per_key) {
 // Counts may be applied late (after a prefetch of their slot); no read or
 // replacement may see them out of order.
 TEST_P(kind_and_mode_test, a_replacement_lands_after_every_earlier_count) {
-    packet_record packet;
-    packet.counted_length = 5;
+    frame_view packet;
+    packet.wire_length = 5;
     const table_key replaced{7, 0};
     for (int i = 0; i < 3; ++i) {
         count_packet(table(), replaced, packet);
@@ -182,8 +183,8 @@ TEST_P(kind_and_mode_test, a_replacement_lands_after_every_earlier_count) {
 }
 
 TEST_P(kind_and_mode_test, byte_totals_carry_past_32_bits) {
-    packet_record packet;
-    packet.counted_length = 0xffffffffu;
+    frame_view packet;
+    packet.wire_length = 0xffffffffu;
     for (int i = 0; i < 3; ++i) {
         count_packet(table(), table_key{2, 0}, packet);
     }
@@ -196,8 +197,8 @@ TEST_P(kind_and_mode_test, byte_totals_carry_past_32_bits) {
 // A table counted into again after a walk takes new keys, and the next walk
 // has them in their places.
 TEST_P(kind_and_mode_test, counting_after_a_walk_keeps_order_and_counts) {
-    packet_record packet;
-    packet.counted_length = 10;
+    frame_view packet;
+    packet.wire_length = 10;
     for (const std::uint32_t value : {40u, 0x90000000u, 7u}) {
         count_packet(table(), table_key{value, 0}, packet);
     }
@@ -237,8 +238,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(tables_test, split_directions_are_separate_entries_merged_ones_are_one) {
     for (const bool split : {true, false}) {
-        current_settings.direction_split = split;
-        ASSERT_EQ(create_tables(stat_port | stat_host), 0);
+        config.direction_split = split;
+        ASSERT_EQ(create_tables(stat_port | stat_host, accounting_context_of(config)), 0);
         for (stat_table& table : stat_tables) {
             for (const table_key key : {table_key{6, 0}, table_key{5, 1}, table_key{5, 0}}) {
                 ASSERT_EQ(add_entry(table, key, table_counters{key.value, 1}), 0);
@@ -258,8 +259,8 @@ TEST_F(tables_test, split_directions_are_separate_entries_merged_ones_are_one) {
 // Directions the accounting never makes still take their places in the
 // order, between the ones it does make.
 TEST_F(tables_test, unusual_directions_sort_among_the_usual_ones) {
-    current_settings.direction_split = true;
-    ASSERT_EQ(create_tables(stat_port), 0);
+    config.direction_split = true;
+    ASSERT_EQ(create_tables(stat_port, accounting_context_of(config)), 0);
     stat_table& table = stat_tables[0];
     for (const table_key key :
          {table_key{6, 0}, table_key{5, 7}, table_key{5, 1}, table_key{5, -1}, table_key{5, 0},
@@ -274,8 +275,8 @@ TEST_F(tables_test, unusual_directions_sort_among_the_usual_ones) {
 // Many keys spread over 32 bits, counted in a random order against a plain
 // ordered map: the same entries, the same counters, in the same order.
 TEST_F(tables_test, a_wide_table_agrees_with_an_ordered_map) {
-    current_settings.direction_split = true;
-    ASSERT_EQ(create_tables(all_kinds), 0);
+    config.direction_split = true;
+    ASSERT_EQ(create_tables(all_kinds, accounting_context_of(config)), 0);
     std::mt19937 random(5);
     std::vector<std::uint32_t> values(40000);
     for (auto& value : values) {
@@ -283,7 +284,7 @@ TEST_F(tables_test, a_wide_table_agrees_with_an_ordered_map) {
     }
     for (stat_table& table : stat_tables) {
         std::map<std::pair<std::uint32_t, int>, table_counters> expected;
-        packet_record packet;
+        frame_view packet;
         for (int i = 0; i < 120000; ++i) {
             std::uint32_t value = values[random() % values.size()];
             if (i % 3 == 0) {
@@ -291,10 +292,10 @@ TEST_F(tables_test, a_wide_table_agrees_with_an_ordered_map) {
                 value |= 1u;
             }
             const auto direction = static_cast<std::int8_t>(random() % 2);
-            packet.counted_length = static_cast<std::uint32_t>(random() % 1500);
+            packet.wire_length = static_cast<std::uint32_t>(random() % 1500);
             count_packet(table, table_key{value, direction}, packet);
             table_counters& counters = expected[{value, direction}];
-            counters.bytes += packet.counted_length;
+            counters.bytes += packet.wire_length;
             ++counters.packets;
         }
         const std::vector<report_row> rows = walk_table(table);

@@ -51,6 +51,13 @@ protected:
         close_tables();
         reset_program_state();
     }
+
+    // count_capture_with (below) under this test's config.
+    void count_capture(std::span<const twgen::frame> frames, std::uint32_t kinds,
+                       int datalink = DLT_EN10MB, std::uint32_t snap_length = 65535);
+
+    // The settings of the run under test; tables are created under them.
+    run_config config;
 };
 
 // Every entry of a table in walk order; the walk must end with status 1.
@@ -82,17 +89,24 @@ inline std::vector<report_row> rows_of(std::uint32_t kind) {
 }
 
 // Writes the frames to a pcap file, opens fresh tables of kinds under the
-// current settings and counts the file into them through the capture-library
-// source, as a run does.
-inline void count_capture(std::span<const twgen::frame> frames, std::uint32_t kinds,
-                          int datalink = DLT_EN10MB, std::uint32_t snap_length = 65535) {
+// config's counting settings and counts the file into them through the
+// capture-library source, as a run does.
+inline void count_capture_with(const run_config& config, std::span<const twgen::frame> frames,
+                               std::uint32_t kinds, int datalink = DLT_EN10MB,
+                               std::uint32_t snap_length = 65535) {
     twtest::temp_dir folder;
-    const std::string path = folder.file("capture.pcap");
-    twgen::write_pcap(path, datalink, snap_length, frames);
-    ASSERT_EQ(create_tables(kinds), 0);
-    capture_mode mode;
-    mode.live = false;
-    ASSERT_EQ(run_pcap_source(path, "", mode, accounting_sink, nullptr, -1.0), 0);
+    run_config run = config;
+    run.source_name = folder.file("capture.pcap");
+    run.mode.live = false;
+    twgen::write_pcap(run.source_name, datalink, snap_length, frames);
+    accounting_context counting = accounting_context_of(run);
+    ASSERT_EQ(create_tables(kinds, counting), 0);
+    ASSERT_EQ(run_pcap_source(run, accounting_sink, &counting), 0);
+}
+
+inline void stats_test::count_capture(std::span<const twgen::frame> frames, std::uint32_t kinds,
+                                      int datalink, std::uint32_t snap_length) {
+    count_capture_with(config, frames, kinds, datalink, snap_length);
 }
 
 inline const twgen::mac_address station_a{0x02, 0, 0, 0, 0, 0x0a};

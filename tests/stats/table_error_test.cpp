@@ -20,14 +20,14 @@ using table_error_test = stats_test;
 TEST_F(table_error_test, counting_into_a_closed_table_is_a_fatal_lookup_error) {
     ASSERT_EQ(create_tables(stat_total), 0);
     close_tables();
-    packet_record packet;
+    frame_view packet;
     EXPECT_EXIT(count_packet(stat_tables[0], table_key{2, 0}, packet),
                 ::testing::ExitedWithCode(1), "^Fatal! find_entry\\(\\): Bad file descriptor\n$");
 }
 
 TEST_F(table_error_test, a_store_the_table_refuses_is_a_fatal_store_error) {
     ASSERT_EQ(create_tables(stat_total | stat_host), 0);
-    packet_record packet;
+    frame_view packet;
     EXPECT_EXIT(count_packet(stat_tables[1], table_key{0, 0}, packet),
                 ::testing::ExitedWithCode(1), "^Fatal! add_entry\\(\\): Invalid argument\n$");
 }

@@ -155,8 +155,8 @@ wide_key key_of_address(const twgen::ipv6_address& bytes, bool network, int dire
 // to itself counts once unless directions are told apart.
 TEST_F(WideAccounting, EachSideCountsOnceUnderItsHostAndNetwork) {
     for (const bool split : {false, true}) {
-        current_settings.ipv6 = true;
-        current_settings.direction_split = split;
+        config.ipv6 = true;
+        config.direction_split = split;
         const twgen::ipv6_address unspecified{};
         const twgen::ipv6_address low = address(0, 2);
         const twgen::ipv6_address high = address(0x20, 9);

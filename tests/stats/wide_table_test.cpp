@@ -25,8 +25,8 @@ class wide_table_test : public stats_test, public ::testing::WithParamInterface<
 protected:
     void SetUp() override {
         stats_test::SetUp();
-        current_settings.direction_split = GetParam();
-        ASSERT_EQ(create_tables(stat_total | stat_host), 0);
+        config.direction_split = GetParam();
+        ASSERT_EQ(create_tables(stat_total | stat_host, accounting_context_of(config)), 0);
         values_.resize(distinct_values);
         for (auto& value : values_) {
             value = static_cast<std::uint32_t>(random_()) | 1u;
@@ -41,8 +41,8 @@ protected:
     }
 
     void count(const table_key& key, std::uint32_t length) {
-        packet_record& packet = current_packet;
-        packet.counted_length = length;
+        frame_view packet;
+        packet.wire_length = length;
         count_packet(host(), key, packet);
         table_counters& counters = expected_[expected_key(key)];
         counters.bytes += length;

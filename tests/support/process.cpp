@@ -44,6 +44,8 @@ int poll_timeout(bool has_deadline, std::chrono::steady_clock::time_point deadli
 
 std::string tallywire_path() { return TALLYWIRE_BINARY; }
 
+std::string one_lookup_tallywire_path() { return TALLYWIRE_ONE_LOOKUP_BINARY; }
+
 sigpipe_ignored::sigpipe_ignored() : previous_(std::signal(SIGPIPE, SIG_IGN)) {}
 sigpipe_ignored::~sigpipe_ignored() { std::signal(SIGPIPE, previous_); }
 

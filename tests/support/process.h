@@ -35,6 +35,11 @@ run_result run_tallywire(const std::vector<std::string>& args, const run_options
 
 std::string tallywire_path();
 
+// The same program built to look names up one at a time, each by its own
+// label (tools/one_lookup/main.cpp): what the concurrent lookups are
+// compared with.
+std::string one_lookup_tallywire_path();
+
 // Ignores SIGPIPE while it lives, so that writing into a pipe whose reader
 // has gone fails with EPIPE instead of killing the test program.
 class sigpipe_ignored {

@@ -1,7 +1,0 @@
-#include "settings.h"
-
-namespace tallywire {
-
-settings current_settings;
-
-}  // namespace tallywire
