@@ -89,6 +89,13 @@ struct collected_strings : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, colle
     }
 };
 
+// One document read with the merge's parse flags.
+rapidjson::ParseResult parse_as_the_merge(block_stream& stream, collected_strings& handler) {
+    rapidjson::Reader reader;
+    return reader.Parse<rapidjson::kParseStopWhenDoneFlag | rapidjson::kParseIterativeFlag>(
+        stream, handler);
+}
+
 // Strings with escapes and multibyte characters, each starting a little
 // before a block's end, with runs of whitespace across block ends between
 // them: RapidJSON reads them as it reads them from memory.
@@ -108,10 +115,7 @@ TEST(BlockStreamJson, StringsAndWhitespaceAcrossBlockEnds) {
     ASSERT_NE(file, nullptr);
     block_stream stream(file.get());
     collected_strings handler;
-    rapidjson::Reader reader;
-    const auto parsed =
-        reader.Parse<rapidjson::kParseStopWhenDoneFlag | rapidjson::kParseIterativeFlag>(stream,
-                                                                                        handler);
+    const auto parsed = parse_as_the_merge(stream, handler);
     ASSERT_FALSE(parsed.IsError()) << rapidjson::GetParseError_En(parsed.Code()) << " at "
                                    << parsed.Offset();
     EXPECT_EQ(handler.strings, std::vector<std::string>(count, meant));
@@ -128,10 +132,7 @@ TEST(BlockStreamJson, RapidJsonCallsTheStreamsHooks) {
     ASSERT_NE(file, nullptr);
     block_stream stream(file.get());
     collected_strings handler;
-    rapidjson::Reader reader;
-    const auto parsed =
-        reader.Parse<rapidjson::kParseStopWhenDoneFlag | rapidjson::kParseIterativeFlag>(stream,
-                                                                                        handler);
+    const auto parsed = parse_as_the_merge(stream, handler);
     ASSERT_FALSE(parsed.IsError()) << rapidjson::GetParseError_En(parsed.Code());
     EXPECT_EQ(handler.strings, (std::vector<std::string>{"key", "10.1.2.3", "label", "a label", "rows", "x", "y"}));
     EXPECT_GT(stream.hook_calls.whitespace, 0u) << "RapidJSON no longer calls SkipWhitespace";
