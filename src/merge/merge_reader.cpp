@@ -42,36 +42,67 @@ constexpr field unknown_field = static_cast<field>(0xff);
 // Where in a document the reader stands.
 enum class place { outside, document, settings, kinds, drops, totals, tables, table, rows, row, done };
 
-// The members a name may stand for, by the place the reader stands in:
+// A member name's slot in its object's table: its length and its first
+// and middle letters tell every member of an object from every other (the
+// table below is checked for that when it is built).
+constexpr std::size_t name_slots = 64;
+constexpr std::size_t slot_of(std::string_view name) {
+    const auto letter = [&](std::size_t at) { return static_cast<unsigned char>(name[at]); };
+    return (name.size() + letter(0) + letter(name.size() / 2) * 6) % name_slots;
+}
+
+// The member each slot may stand for, by the place the reader stands in:
 // those of the object it is in, and none where there is no object.
 constexpr auto members_at = [] {
-    std::array<std::span<const doc::member_rule>, static_cast<std::size_t>(place::done) + 1> at{};
-    at[static_cast<std::size_t>(place::document)] = doc::members_of(doc::object::document);
-    at[static_cast<std::size_t>(place::settings)] = doc::members_of(doc::object::settings);
-    at[static_cast<std::size_t>(place::drops)] = doc::members_of(doc::object::drops);
-    at[static_cast<std::size_t>(place::totals)] = doc::members_of(doc::object::totals);
-    at[static_cast<std::size_t>(place::table)] = doc::members_of(doc::object::table);
-    at[static_cast<std::size_t>(place::row)] = doc::members_of(doc::object::row);
+    std::array<std::array<field, name_slots>, static_cast<std::size_t>(place::done) + 1> at{};
+    for (auto& slots : at) {
+        slots.fill(unknown_field);
+    }
+    const auto fill = [&](place where, doc::object in) {
+        for (const doc::member_rule& rule : doc::members_of(in)) {
+            auto& slot = at[static_cast<std::size_t>(where)][slot_of(rule.name)];
+            // Two members of one object in one slot: change slot_of.
+            slot = slot == unknown_field ? rule.id : no_field;
+        }
+    };
+    fill(place::document, doc::object::document);
+    fill(place::settings, doc::object::settings);
+    fill(place::drops, doc::object::drops);
+    fill(place::totals, doc::object::totals);
+    fill(place::table, doc::object::table);
+    fill(place::row, doc::object::row);
     return at;
 }();
+static_assert([] {
+    for (const auto& slots : members_at) {
+        for (const field slot : slots) {
+            if (slot == no_field) {
+                return false;
+            }
+        }
+    }
+    return true;
+}(), "every member of an object has a slot of its own");
 
-// Six names of every row come through here, compared with the row's six
-// members only: length and first letter rule out nearly every other name
-// before a comparison is called.
+// Six names of every row come through here: one lookup finds the only
+// member the name can be, and one comparison says whether it is.
+// (A search of the object's members costs the merge about 2% more.)
 field field_of(place at, std::string_view name) {
     if (name.empty()) {
         return unknown_field;
     }
-    for (const doc::member_rule& known : members_at[static_cast<std::size_t>(at)]) {
-        // A loop of its own: a call of memcmp for a five-letter name
-        // costs more than the comparison.
-        if (known.name.size() == name.size() && known.name[0] == name[0] &&
-            std::equal(known.name.begin(), known.name.end(), name.begin(),
-                       [](char a, char b) { return a == b; })) {
-            return known.id;
-        }
+    const field known = members_at[static_cast<std::size_t>(at)][slot_of(name)];
+    if (known == unknown_field) {
+        return unknown_field;
     }
-    return unknown_field;
+    const std::string_view known_name = doc::name_of(known);
+    // A loop of its own: a call of memcmp for a five-letter name costs
+    // more than the comparison.
+    return known_name.size() == name.size() &&
+                   std::equal(known_name.begin(), known_name.end(), name.begin(),
+                              [](char a, char b) { return a == b; })
+               ? known
+               : unknown_field;
 }
 
 // The events of one document, checked and added to the sums as they come.
