@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     std::optional<merged_reports> sums = merge_reports(input.get(), command_line);
     if (sums) {
-        print_merged_report(sums->config, tables_to_print(*sums), sums->outcome);
+        print_merged_report(sums->config, sums->tables, sums->outcome);
     }
     return 0;
 }

@@ -54,7 +54,7 @@ int run_merge(const run_config& command_line, name_lookups lookups) {
     if (!sums) {
         return 1;
     }
-    if (print_merged_report(sums->config, tables_to_print(*sums), sums->outcome, lookups) != 0) {
+    if (print_merged_report(sums->config, sums->tables, sums->outcome, lookups) != 0) {
         return 1;
     }
     print_drop_notice(sums->outcome);

@@ -487,11 +487,9 @@ private:
             }
             first_settings_ = stated_;
             sums_.config = adopt(command_line_, stated_);
-            for (std::size_t bit = 0; bit < stat_kind_names.size(); ++bit) {
-                const std::uint32_t kind = std::uint32_t{1} << bit;
-                if ((stated_.kinds & kind) != 0) {
-                    sums_.tables.push_back(merged_table{kind, std::make_unique<summed_rows>()});
-                }
+            if (open_tables(stated_.kinds, accounting_context_of(sums_.config), sums_.tables) !=
+                0) {
+                return refuse(std::string("no memory for the sums: ") + std::strerror(errno));
             }
         }
         seen_ |= doc::bit_of(field::settings);
@@ -579,10 +577,10 @@ private:
         return false;
     }
 
-    summed_rows* table_sums() {
-        for (merged_table& table : sums_.tables) {
+    counting_table* table_sums() {
+        for (stat_table& table : sums_.tables) {
             if (table.kind == table_.kind) {
-                return table.sums.get();
+                return table.db.get();
             }
         }
         return nullptr;  // every kind of the settings has its table
@@ -675,15 +673,6 @@ std::optional<merged_reports> merge_reports(std::FILE* in, const run_config& com
         return std::nullopt;
     }
     return sums;
-}
-
-std::vector<summed_table> tables_to_print(merged_reports& sums) {
-    std::vector<summed_table> tables;
-    tables.reserve(sums.tables.size());
-    for (merged_table& table : sums.tables) {
-        tables.push_back(summed_table{table.kind, table.sums.get()});
-    }
-    return tables;
 }
 
 }  // namespace tallywire

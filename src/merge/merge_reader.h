@@ -14,18 +14,14 @@
 #include "capture/capture_outcome.h"
 #include "report/report.h"
 #include "settings.h"
-#include "stats/summed_rows.h"
+#include "stats/stat_tables.h"
 
 namespace tallywire {
 
-struct merged_table {
-    std::uint32_t kind = 0;
-    std::unique_ptr<summed_rows> sums;
-};
-
 struct merged_reports {
-    // One per kind the parts counted, in bit order.
-    std::vector<merged_table> tables;
+    // One per kind the parts counted, in bit order, as a run over the
+    // parts' frames would have counted them.
+    std::vector<stat_table> tables;
     // A part whose reading stopped at an error makes the sum short too;
     // the parts' drops add up.
     capture_outcome outcome;
@@ -45,8 +41,5 @@ struct merged_reports {
 // an input with no document, is refused: the message, naming the part by
 // its position from 1, goes to standard error, and the result is empty.
 std::optional<merged_reports> merge_reports(std::FILE* in, const run_config& command_line);
-
-// The sums as print_merged_report takes them; sums keeps owning them.
-std::vector<summed_table> tables_to_print(merged_reports& sums);
 
 }  // namespace tallywire

@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <system_error>
+#include <utility>
 
 #include "report/json_document.h"
 #include "report/row_keys.h"
@@ -12,33 +14,29 @@ namespace tallywire {
 
 namespace {
 
-// Queued batches the reader may run ahead by: enough to ride out the adder's
-// pauses while a large hash map doubles (tens of milliseconds), a quarter
-// of a million rows at most, some 10 MB.
+// Queued batches the reader may run ahead by: a quarter of a million rows
+// at most, some 10 MB.
 constexpr std::size_t most_queued = 64;
-// How far ahead of its add a key's slot is prefetched, and then the row
-// that slot points to.
-constexpr std::size_t prefetch_distance = 16;
-constexpr std::size_t row_prefetch_distance = 8;
 
-std::string refusal_reason(const row_batch& batch, const checked_row& row,
-                           summed_rows::outcome added) {
+std::string refusal_reason(std::uint32_t kind, bool sides_apart,
+                           const counting_table::add_result& added) {
     const std::string described =
-        std::string(stat_kind_name(batch.kind)) + " key " + key_in_message(batch.kind, row.key);
-    switch (added) {
-    case summed_rows::outcome::repeated: {
+        std::string(stat_kind_name(kind)) + " key " + key_in_message(kind, added.key);
+    switch (added.outcome) {
+    case counting_table::add_outcome::repeated: {
         const std::int8_t direction =
-            std::visit([](const auto& key) { return key.direction; }, row.key);
+            std::visit([](const auto& key) { return key.direction; }, added.key);
         return described +
-               (batch.sides_apart
+               (sides_apart
                     ? " (" + std::string(json_document::direction_names[direction != 0]) + ")"
                     : std::string()) +
                " stands twice";
     }
-    case summed_rows::outcome::past_limit:
+    case counting_table::add_outcome::past_limit:
         return "the sum of " + described + " passes 2^64 - 1";
-    case summed_rows::outcome::added:
-    case summed_rows::outcome::no_memory: break;
+    case counting_table::add_outcome::no_key: return described + " does not parse";
+    case counting_table::add_outcome::added:
+    case counting_table::add_outcome::no_memory: break;
     }
     return std::string("no memory for the sums: ") + std::strerror(ENOMEM);
 }
@@ -88,6 +86,8 @@ std::optional<add_refusal> row_adder::finish() {
         }
         changed_.notify_all();
         worker_.join();
+    } else if (inline_ && !refused_) {
+        add_gathered();
     }
     return refusal_;
 }
@@ -99,6 +99,10 @@ void row_adder::run() {
             std::unique_lock<std::mutex> held(lock_);
             changed_.wait(held, [&] { return !queue_.empty() || closed_; });
             if (queue_.empty()) {
+                held.unlock();
+                if (!refused_) {
+                    add_gathered();
+                }
                 return;
             }
             batch = std::move(queue_.front());
@@ -115,29 +119,51 @@ void row_adder::run() {
 }
 
 void row_adder::add(const row_batch& batch) {
-    summed_rows& sums = *batch.sums;
-    const std::vector<checked_row>& rows = batch.rows;
-    for (std::size_t next = 0; next < rows.size(); ++next) {
-        if (next + prefetch_distance < rows.size()) {
-            std::visit([&](const auto& key) { sums.prefetch(key); },
-                       rows[next + prefetch_distance].key);
-        }
-        if (next + row_prefetch_distance < rows.size()) {
-            std::visit([&](const auto& key) { sums.prefetch_row(key); },
-                       rows[next + row_prefetch_distance].key);
-        }
-        const checked_row& row = rows[next];
-        const summed_rows::outcome added =
-            std::visit([&](const auto& key) { return sums.add(key, row.counters, batch.part); },
-                       row.key);
-        if (added != summed_rows::outcome::added) {
-            const std::lock_guard<std::mutex> held(lock_);
-            refusal_ = add_refusal{batch.part, refusal_reason(batch, row, added)};
-            refused_ = true;
-            changed_.notify_all();
+    if (batch.sums != gathered_.sums || batch.part != gathered_.part) {
+        add_gathered();
+        if (refused_) {
             return;
         }
+        gathered_.sums = batch.sums;
+        gathered_.kind = batch.kind;
+        gathered_.part = batch.part;
+        gathered_.sides_apart = batch.sides_apart;
     }
+    try {
+        for (const checked_row& row : batch.rows) {
+            if (const auto* key = std::get_if<table_key>(&row.key)) {
+                gathered_.rows.push_back(report_row{*key, row.counters.bytes, row.counters.packets});
+            } else {
+                gathered_.wide_rows.push_back(wide_row{std::get<wide_key>(row.key),
+                                                       row.counters.bytes, row.counters.packets});
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        refuse(batch.part, refusal_reason(batch.kind, batch.sides_apart,
+                                          {counting_table::add_outcome::no_memory, table_key{}}));
+    }
+}
+
+void row_adder::add_gathered() {
+    if (gathered_.sums == nullptr) {
+        return;
+    }
+    const counting_table::add_result added =
+        gathered_.sums->add_rows(gathered_.rows, gathered_.wide_rows);
+    // The memory stays for the next table's rows.
+    gathered_.rows.clear();
+    gathered_.wide_rows.clear();
+    gathered_.sums = nullptr;
+    if (added.outcome != counting_table::add_outcome::added) {
+        refuse(gathered_.part, refusal_reason(gathered_.kind, gathered_.sides_apart, added));
+    }
+}
+
+void row_adder::refuse(std::uint32_t part, std::string reason) {
+    const std::lock_guard<std::mutex> held(lock_);
+    refusal_ = add_refusal{part, std::move(reason)};
+    refused_ = true;
+    changed_.notify_all();
 }
 
 }  // namespace tallywire

@@ -2,8 +2,10 @@
 
 // The merge's second thread: rows the reader has checked are added to the
 // sums here while the reader parses the rows after them. Parsing and adding
-// each take about half of a large merge, and the adds wait on memory, so
-// the two overlap well on two cores.
+// each take about half of a large merge, so the two overlap well on two
+// cores. The rows of one table of one part are gathered until the table
+// ends and then added whole (counting_table::add_rows), which also finds a
+// key the part names twice.
 
 #include <condition_variable>
 #include <cstdint>
@@ -15,7 +17,7 @@
 #include <variant>
 #include <vector>
 
-#include "stats/summed_rows.h"
+#include "stats/counting_table.h"
 #include "stats/table_records.h"
 
 namespace tallywire {
@@ -27,7 +29,7 @@ struct checked_row {
 
 // Rows of one table of one part, in the order the part gave them.
 struct row_batch {
-    summed_rows* sums = nullptr;
+    counting_table* sums = nullptr;
     std::uint32_t kind = 0;
     std::uint32_t part = 0;
     bool sides_apart = false;  // -d for a kind counted per side
@@ -61,6 +63,9 @@ public:
 private:
     void run();
     void add(const row_batch& batch);
+    // Adds the table gathered so far.
+    void add_gathered();
+    void refuse(std::uint32_t part, std::string reason);
 
     std::mutex lock_;
     std::condition_variable changed_;
@@ -71,6 +76,17 @@ private:
     std::optional<add_refusal> refusal_;
     std::thread worker_;
     bool inline_ = false;  // no thread could be had: hand_over adds
+
+    // The table being gathered, which only the adding side touches.
+    struct gathered_table {
+        counting_table* sums = nullptr;
+        std::uint32_t kind = 0;
+        std::uint32_t part = 0;
+        bool sides_apart = false;
+        std::vector<report_row> rows;
+        std::vector<wide_row> wide_rows;
+    };
+    gathered_table gathered_;
 };
 
 }  // namespace tallywire

@@ -8,7 +8,7 @@
 #include "settings.h"
 #include "report/labelled_rows.h"
 #include "report/report_formats.h"
-#include "report/row_sort.h"
+#include "stats/row_sort.h"
 
 namespace tallywire {
 
@@ -57,69 +57,30 @@ int finish_output() {
     return 0;
 }
 
-// The tables a report is printed from, one at a time, so that each one's
-// rows can be let go before the next is taken.
-class table_supply {
-public:
-    virtual std::size_t size() const = 0;
-    virtual std::uint32_t kind(std::size_t table) const = 0;
-    // The rows a table holds, before any is taken.
-    virtual std::size_t entries(std::size_t table) = 0;
-    virtual void take(std::size_t table, table_rows& rows, std::vector<wide_row>& wide_rows) = 0;
-
-protected:
-    ~table_supply() = default;
-};
-
-class counted_tables final : public table_supply {
-public:
-    std::size_t size() const override { return stat_tables.size(); }
-    std::uint32_t kind(std::size_t table) const override { return stat_tables[table].kind; }
-    std::size_t entries(std::size_t table) override {
-        stat_table& counted = stat_tables[table];
-        return entry_count(counted) + (counted.wide ? counted.wide->size() : 0);
-    }
-    void take(std::size_t table, table_rows& rows, std::vector<wide_row>& wide_rows) override {
-        collect_rows(stat_tables[table], rows);
-        wide_rows = take_wide_rows(stat_tables[table]);
-    }
-};
-
-class summed_tables final : public table_supply {
-public:
-    explicit summed_tables(const std::vector<summed_table>& tables) : tables_(tables) {}
-    std::size_t size() const override { return tables_.size(); }
-    std::uint32_t kind(std::size_t table) const override { return tables_[table].kind; }
-    std::size_t entries(std::size_t table) override { return tables_[table].sums->size(); }
-    void take(std::size_t table, table_rows& rows, std::vector<wide_row>& wide_rows) override {
-        // Without memory for the rows the block shows its heading alone,
-        // as for a counted table that cannot hand its rows over.
-        rows = tables_[table].sums->take_rows().value_or(table_rows{});
-        // A counted table hands its rows over in key order; the sums come
-        // in the order the parts named their keys.
-        sort_by_key(rows.rows());
-        wide_rows = tables_[table].sums->take_wide_rows();
-    }
-
-private:
-    const std::vector<summed_table>& tables_;
-};
+// The rows of a table for its block: those under 32-bit keys and those
+// under wide keys, each in key order, which leaves the table empty.
+void take(stat_table& table, table_rows& rows, std::vector<wide_row>& wide_rows) {
+    collect_rows(table, rows);
+    wide_rows = take_wide_rows(table);
+}
 
 // -t cuts a block whose table holds more entries than it may print.
-bool every_row_printed(table_supply& tables, std::int32_t max_lines) {
+bool every_row_printed(std::span<stat_table> tables, std::int32_t max_lines) {
     if (max_lines < 0) {
         return true;
     }
     const auto limit = static_cast<std::size_t>(max_lines);
     for (std::size_t table = 1; table < tables.size(); ++table) {
-        if (tables.entries(table) > limit) {
+        if (entry_count(tables[table]) + wide_entry_count(tables[table]) > limit) {
             return false;
         }
     }
     return true;
 }
 
-int print_tables(const run_config& config, name_lookups lookups, table_supply& tables,
+// The tables are printed one at a time, so that each one's rows can be let
+// go before the next is taken.
+int print_tables(const run_config& config, name_lookups lookups, std::span<stat_table> tables,
                  const capture_outcome& outcome) {
     const std::unique_ptr<report_writer> writer = make_report_writer(config, stdout);
     const label_settings labels = label_settings_of(config, lookups);
@@ -128,8 +89,8 @@ int print_tables(const run_config& config, name_lookups lookups, table_supply& t
     summary.complete = every_row_printed(tables, config.max_lines);
     table_rows rows;
     std::vector<wide_row> wide_rows;
-    if (tables.size() != 0) {
-        tables.take(0, rows, wide_rows);
+    if (!tables.empty()) {
+        take(tables[0], rows, wide_rows);
     }
     if (rows.size() == 0) {
         std::fputs("No packets processed.\n", stderr);
@@ -140,7 +101,7 @@ int print_tables(const run_config& config, name_lookups lookups, table_supply& t
         summary.complete = true;
         writer->begin(summary);
         for (std::size_t table = 0; table < tables.size(); ++table) {
-            writer->begin_table(tables.kind(table));
+            writer->begin_table(tables[table].kind);
             writer->end_table();
         }
         writer->end();
@@ -150,14 +111,14 @@ int print_tables(const run_config& config, name_lookups lookups, table_supply& t
     summary.packets = rows.rows().front().packets;
     summary.bytes = rows.rows().front().bytes;
     writer->begin(summary);
-    writer->begin_table(tables.kind(0));
-    label_rows(tables.kind(0), 1, rows.rows(), {}, labels, writer->rows());
+    writer->begin_table(tables[0].kind);
+    label_rows(tables[0].kind, 1, rows.rows(), {}, labels, writer->rows());
     writer->end_table();
 
     for (std::size_t table = 1; table < tables.size(); ++table) {
-        const std::uint32_t kind = tables.kind(table);
+        const std::uint32_t kind = tables[table].kind;
         writer->begin_table(kind);
-        tables.take(table, rows, wide_rows);
+        take(tables[table], rows, wide_rows);
         const std::size_t lines =
             line_count(rows.size() + wide_rows.size(), config.max_lines);
         sort_largest_first(rows.rows(), std::min(lines, rows.size()));
@@ -174,14 +135,12 @@ int print_tables(const run_config& config, name_lookups lookups, table_supply& t
 
 int print_report(const run_config& config, const capture_outcome& outcome,
                  name_lookups lookups) {
-    counted_tables tables;
-    return print_tables(config, lookups, tables, outcome);
+    return print_tables(config, lookups, stat_tables, outcome);
 }
 
-int print_merged_report(const run_config& config, const std::vector<summed_table>& tables,
+int print_merged_report(const run_config& config, std::span<stat_table> tables,
                         const capture_outcome& outcome, name_lookups lookups) {
-    summed_tables supply(tables);
-    return print_tables(config, lookups, supply, outcome);
+    return print_tables(config, lookups, tables, outcome);
 }
 
 }  // namespace tallywire

@@ -1,13 +1,12 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
+#include <span>
 
 #include "capture/capture_outcome.h"
 #include "report/labelled_rows.h"
 #include "settings.h"
 #include "stats/stat_tables.h"
-#include "stats/summed_rows.h"
 
 namespace tallywire {
 
@@ -20,17 +19,11 @@ namespace tallywire {
 int print_report(const run_config& config, const capture_outcome& outcome,
                  name_lookups lookups = name_lookups::ahead);
 
-// A table of sums to print, such as a merge adds up: its kind, and the
-// rows, which printing takes.
-struct summed_table {
-    std::uint32_t kind = 0;
-    summed_rows* sums = nullptr;
-};
-
-// The same for tables of sums, one per kind in bit order, which are left
-// empty; outcome is that of the runs the sums were made from, and config
-// states their counting settings (a merge builds it from its parts').
-int print_merged_report(const run_config& config, const std::vector<summed_table>& tables,
+// The same for tables of sums other than the run's own, one per kind in
+// bit order, which are left empty; outcome is that of the runs the sums
+// were made from, and config states their counting settings (a merge
+// builds it from its parts').
+int print_merged_report(const run_config& config, std::span<stat_table> tables,
                         const capture_outcome& outcome,
                         name_lookups lookups = name_lookups::ahead);
 

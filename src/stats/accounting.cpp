@@ -27,24 +27,24 @@ void count_two_sided(stat_table& table, std::uint32_t source, std::uint32_t dest
 }
 
 // count_into for the words of a wide key.
-[[gnu::always_inline]] inline void count_wide(stat_table& table, const key16& key,
+[[gnu::always_inline]] inline void count_wide(wide_store& wide, const key16& key,
                                               int direction, std::uint32_t length) {
-    if (table.wide->count(key, direction, length) != 0) [[unlikely]] {
+    if (wide.count(key, direction, length) != 0) [[unlikely]] {
         end_on_table_error("Fatal! add_entry()");
     }
 }
 
 // As count_two_sided, for the wide keys of an IPv6 packet; the
 // destination's entry is the other direction's under -d.
-void count_wide_two_sided(stat_table& table, const key_rules::ipv6_sides& sides,
-                          std::uint32_t length, bool split) {
-    const key16 source = keys::ipv6_key(table.kind, sides.source);
-    const key16 destination = keys::ipv6_key(table.kind, sides.destination);
+void count_wide_two_sided(wide_store& wide, std::uint32_t kind,
+                          const key_rules::ipv6_sides& sides, std::uint32_t length, bool split) {
+    const key16 source = keys::ipv6_key(kind, sides.source);
+    const key16 destination = keys::ipv6_key(kind, sides.destination);
     if (sides.has_source) {
-        count_wide(table, source, 0, length);
+        count_wide(wide, source, 0, length);
     }
     if (sides.has_destination && (split || !sides.has_source || destination != source)) {
-        count_wide(table, destination, split ? 1 : 0, length);
+        count_wide(wide, destination, split ? 1 : 0, length);
     }
 }
 
@@ -55,13 +55,13 @@ void count_wide_two_sided(stat_table& table, const key_rules::ipv6_sides& sides,
 [[gnu::always_inline]] inline void prefetch_wide(const key_rules::ipv6_sides& sides, bool split) {
     const int destination_direction = split ? 1 : 0;
     for (const stat_table& table : stat_tables) {
-        if (table.wide) {
+        if (const wide_store* wide = table.db ? table.db->wide() : nullptr) {
             if (sides.has_source) {
-                table.wide->prefetch(keys::ipv6_key(table.kind, sides.source), 0);
+                wide->prefetch(keys::ipv6_key(table.kind, sides.source), 0);
             }
             if (sides.has_destination) {
-                table.wide->prefetch(keys::ipv6_key(table.kind, sides.destination),
-                                     destination_direction);
+                wide->prefetch(keys::ipv6_key(table.kind, sides.destination),
+                               destination_direction);
             }
         }
     }
@@ -86,9 +86,11 @@ void account_packet(const frame_view& packet, const accounting_context& context)
             // Only IPv6 packets have wide keys, and only with --ipv6 are there
             // wide stores; their addresses are read again here, which costs
             // less than keeping them for every packet.
-            if (table.wide && is_ipv6(packet)) [[unlikely]] {
-                count_wide_two_sided(table, key_rules::ipv6_addresses(packet), length,
-                                     rules.direction_split);
+            if (rules.ipv6 && is_ipv6(packet)) [[unlikely]] {
+                if (wide_store* wide = table.db->wide()) {
+                    count_wide_two_sided(*wide, kind, key_rules::ipv6_addresses(packet), length,
+                                         rules.direction_split);
+                }
             }
         } else {
             count_one_sided(table, extract_key(kind, packet, true, chain, rules), length);

@@ -65,12 +65,7 @@ int sparse_counters::add(std::uint64_t key, std::uint32_t length) {
     switch (mode_) {
     case sparse_mode::logging: return log_count(key, length);
     case sparse_mode::hashed: break;
-    case sparse_mode::sorted:
-        reopen();
-        if (mode_ == sparse_mode::logging) {
-            return log_count(key, length);
-        }
-        break;
+    case sparse_mode::sorted: mode_ = sparse_mode::logging; return log_count(key, length);
     case sparse_mode::broken: errno = ENOMEM; return -1;
     }
     if (table_counters* counters = locate(key)) {
@@ -90,17 +85,12 @@ int sparse_counters::store(std::uint64_t key, const table_counters& counters) {
         *stored = counters;
         return 0;
     }
-    reopen();
-    return mode_ == sparse_mode::logging ? insert_in_order(key, counters) : insert(key, counters);
+    return mode_ == sparse_mode::hashed ? insert(key, counters) : insert_sorted(key, counters);
 }
 
 int sparse_counters::insert(std::uint64_t key, const table_counters& counters) {
-    if (mode_ == sparse_mode::broken || count_ == max_entries) {
+    if (count_ == max_entries) {
         errno = ENOMEM;
-        return -1;
-    }
-    // An entry arriving after a walk sends the table back to hashed lookups.
-    if (mode_ == sparse_mode::sorted && !build_index()) {
         return -1;
     }
     if (count_ == entries_.capacity() &&
@@ -126,17 +116,13 @@ int sparse_counters::insert(std::uint64_t key, const table_counters& counters) {
     return 0;
 }
 
-// A stored entry of a new key in a sorted table: rare (counting goes
-// through the log), so the array's tail is simply moved up by one.
-int sparse_counters::insert_in_order(std::uint64_t key, const table_counters& counters) {
-    if (count_ == entries_.capacity() && !entries_.resize(entries_.capacity() * 2)) {
+int sparse_counters::insert_sorted(std::uint64_t key, const table_counters& counters) {
+    const sparse_entry entry{key, counters};
+    std::uint64_t refused = 0;
+    if (add_run(std::span<const sparse_entry>(&entry, 1), refused) != run_outcome::added) {
+        errno = ENOMEM;
         return -1;
     }
-    const auto entries = entries_.first(count_ + 1);
-    const auto at = std::lower_bound(entries.begin(), entries.end() - 1, key, key_less);
-    std::copy_backward(at, entries.end() - 1, entries.end());
-    *at = sparse_entry{key, counters};
-    ++count_;
     return 0;
 }
 
@@ -151,7 +137,7 @@ int sparse_counters::log_count(std::uint64_t key, std::uint32_t length) {
             ++counters->packets;
             return 0;
         }
-        return insert_in_order(key, table_counters{length, 1});
+        return insert_sorted(key, table_counters{length, 1});
     }
     if (log_.full()) {
         if (log_.size() != 0 && !merge_log()) {
@@ -169,30 +155,15 @@ int sparse_counters::log_count(std::uint64_t key, std::uint32_t length) {
     return 0;
 }
 
-std::size_t sparse_counters::make_room(std::span<const logged_count> counts) {
-    // The merges run from the back of room for exactly the logged keys that
-    // are new, so that they never overwrite an entry they have yet to move
-    // and end where the entries below every logged key begin. Room for
-    // every distinct key instead would leave a gap to close by moving every
-    // merged entry down once more, and would touch pages that only the gap
-    // used. One pass over the log and the entries in step finds the keys
-    // already known.
-    std::size_t distinct = counts.empty() ? 0 : 1;
-    for (std::size_t i = 1; i < counts.size(); ++i) {
-        distinct += counts[i].key() != counts[i - 1].key();
-    }
-    const sparse_entry* const entries = entries_.first(count_).data();
-    std::size_t known = 0;
-    std::size_t e = 0;
-    for (std::size_t r = 0; r < counts.size();) {
-        const std::uint64_t logged = counts[r].key();
-        const std::uint64_t entry = e < count_ ? entries[e].key : ~std::uint64_t{0};
-        known += logged == entry;
-        r += logged <= entry;
-        e += entry <= logged;
-    }
-    const std::size_t top = count_ + distinct - known;
-    if (top > entries_.capacity() && !entries_.resize(std::max(top, entries_.capacity() * 2))) {
+std::size_t sparse_counters::make_room(std::size_t new_keys) {
+    // The merges run from the back of room for exactly the keys that are
+    // new, so that they never overwrite an entry they have yet to move and
+    // end where the entries below every added key begin. Room for every
+    // added key instead would leave a gap to close by moving every merged
+    // entry down once more, and would touch pages that only the gap used.
+    const std::size_t top = count_ + new_keys;
+    if (top > max_entries ||
+        (top > entries_.capacity() && !entries_.resize(std::max(top, entries_.capacity() * 2)))) {
         mode_ = sparse_mode::broken;
         return 0;
     }
@@ -201,22 +172,46 @@ std::size_t sparse_counters::make_room(std::span<const logged_count> counts) {
 
 namespace {
 
-// Merges the sorted counts into the sorted entries below them, from the
-// back down from top (see make_room), and calls put(at, key, counters) for
-// every merged entry, at falling places. Returns how many entries at the
-// front were below every logged key: those are left where they are.
-template <class put_type>
-std::size_t merge_from_back(sparse_entry* entries, std::size_t count,
-                            std::span<const logged_count> counts, std::size_t top, put_type put) {
-    std::size_t write = top;
-    std::size_t old = count;
-    for (std::size_t i = counts.size(); i != 0;) {
-        const std::uint64_t key = counts[i - 1].key();
-        table_counters sum{};
-        for (; i != 0 && counts[i - 1].key() == key; --i) {
-            sum.bytes += counts[i - 1].length();
+// What a merge adds, taken from the back: the log's counts, a key's
+// records summed into one entry, or a run of entries.
+struct logged_additions {
+    std::span<const logged_count> counts;
+    bool empty() const { return counts.empty(); }
+    std::uint64_t take_last(table_counters& sum) {
+        const std::uint64_t key = counts.back().key();
+        for (; !counts.empty() && counts.back().key() == key;
+             counts = counts.first(counts.size() - 1)) {
+            sum.bytes += counts.back().length();
             ++sum.packets;
         }
+        return key;
+    }
+};
+struct run_additions {
+    std::span<const sparse_entry> run;
+    bool empty() const { return run.empty(); }
+    std::uint64_t take_last(table_counters& sum) {
+        const sparse_entry& last = run.back();
+        run = run.first(run.size() - 1);
+        sum = last.counters;
+        return last.key;
+    }
+};
+
+// Merges the additions, sorted by key, into the sorted entries below them,
+// from the back down from top (see make_room), and calls put(at, key,
+// counters) for every merged entry, at falling places. Returns how many
+// entries at the front were below every added key: those are left where
+// they are. The sums are not checked: a log's lengths cannot reach 2^64,
+// and a run's sums are checked before.
+template <class additions_type, class put_type>
+std::size_t merge_from_back(sparse_entry* entries, std::size_t count, additions_type additions,
+                            std::size_t top, put_type put) {
+    std::size_t write = top;
+    std::size_t old = count;
+    while (!additions.empty()) {
+        table_counters sum{};
+        const std::uint64_t key = additions.take_last(sum);
         while (old != 0 && entries[old - 1].key > key) {
             --old;
             put(--write, entries[old].key, entries[old].counters);
@@ -252,7 +247,23 @@ void put_rows(sparse_entry* entries, std::size_t count) {
 
 bool sparse_counters::merge_log(merge_output output) {
     const std::span<const logged_count> counts = log_.sort();
-    const std::size_t top = make_room(counts);
+    // One pass over the log and the entries in step finds the logged keys
+    // that are new.
+    std::size_t distinct = counts.empty() ? 0 : 1;
+    for (std::size_t i = 1; i < counts.size(); ++i) {
+        distinct += counts[i].key() != counts[i - 1].key();
+    }
+    const sparse_entry* const sorted = entries_.first(count_).data();
+    std::size_t known = 0;
+    std::size_t e = 0;
+    for (std::size_t r = 0; r < counts.size();) {
+        const std::uint64_t logged = counts[r].key();
+        const std::uint64_t entry = e < count_ ? sorted[e].key : ~std::uint64_t{0};
+        known += logged == entry;
+        r += logged <= entry;
+        e += entry <= logged;
+    }
+    const std::size_t top = make_room(distinct - known);
     if (mode_ == sparse_mode::broken) {
         return false;
     }
@@ -262,35 +273,79 @@ bool sparse_counters::merge_log(merge_output output) {
                                    const table_counters& counters) {
             put_row(entries, at, key, counters);
         };
-        put_rows(entries, merge_from_back(entries, count_, counts, top, put));
+        put_rows(entries, merge_from_back(entries, count_, logged_additions{counts}, top, put));
     } else {
         const auto put = [entries](std::size_t at, std::uint64_t key,
                                    const table_counters& counters) {
             entries[at] = sparse_entry{key, counters};
         };
-        merge_from_back(entries, count_, counts, top, put);
+        merge_from_back(entries, count_, logged_additions{counts}, top, put);
     }
     count_ = top;
-    cursor_ = 0;
     log_.clear();
     return true;
 }
 
-bool sparse_counters::build_index() {
-    auto index = std::make_unique<position_index>(0, position_hash{this}, position_equal{this});
-    try {
-        index->reserve(count_ + 1);
-    } catch (const std::bad_alloc&) {
-        static_cast<void>(index.release());  // see insert
-        errno = ENOMEM;
-        return false;
+sparse_counters::run_outcome sparse_counters::add_run(std::span<const sparse_entry> run,
+                                                      std::uint64_t& refused) {
+    if (mode_ == sparse_mode::broken) {
+        return run_outcome::no_memory;
     }
-    for (std::size_t i = 0; i < count_; ++i) {
-        index->insert(position{static_cast<std::uint32_t>(i)});
+    // A run that leaves a hashed table small is added a lookup at a time.
+    if (mode_ == sparse_mode::hashed && count_ + run.size() < log_from) {
+        for (const sparse_entry& added : run) {
+            const table_counters* counters = locate(added.key);
+            table_counters sum = counters ? *counters : table_counters{};
+            if (!add_within_limit(sum, added.counters)) {
+                refused = added.key;
+                return run_outcome::past_limit;
+            }
+        }
+        for (const sparse_entry& added : run) {
+            if (table_counters* counters = locate(added.key)) {
+                add_within_limit(*counters, added.counters);
+            } else if (insert(added.key, added.counters) != 0) {
+                return run_outcome::no_memory;
+            }
+        }
+        return run_outcome::added;
     }
-    index_ = std::move(index);
-    mode_ = sparse_mode::hashed;
-    return true;
+    if (mode_ == sparse_mode::hashed) {
+        sort_entries();
+        mode_ = sparse_mode::logging;
+    }
+    if (!settle()) {
+        return run_outcome::no_memory;
+    }
+    // The run and the entries in step: the keys already known, their sums
+    // checked before anything moves.
+    const sparse_entry* const sorted = entries_.first(count_).data();
+    std::size_t known = 0;
+    std::size_t e = 0;
+    for (const sparse_entry& added : run) {
+        while (e < count_ && sorted[e].key < added.key) {
+            ++e;
+        }
+        if (e < count_ && sorted[e].key == added.key) {
+            ++known;
+            table_counters sum = sorted[e].counters;
+            if (!add_within_limit(sum, added.counters)) {
+                refused = added.key;
+                return run_outcome::past_limit;
+            }
+        }
+    }
+    const std::size_t top = make_room(run.size() - known);
+    if (mode_ == sparse_mode::broken) {
+        return run_outcome::no_memory;
+    }
+    sparse_entry* const entries = entries_.first(top).data();
+    merge_from_back(entries, count_, run_additions{run}, top,
+                    [entries](std::size_t at, std::uint64_t key, const table_counters& counters) {
+                        entries[at] = sparse_entry{key, counters};
+                    });
+    count_ = top;
+    return run_outcome::added;
 }
 
 void sparse_counters::sort_entries() {
@@ -298,7 +353,6 @@ void sparse_counters::sort_entries() {
     std::sort(entries.begin(), entries.end(),
               [](const sparse_entry& a, const sparse_entry& b) { return a.key < b.key; });
     index_.reset();
-    cursor_ = 0;
 }
 
 void sparse_counters::sort_for_walk() {
@@ -334,40 +388,27 @@ bool sparse_counters::take_rows(table_rows& rows) {
     entries_.discard_after(count_);
     rows = table_rows(page_array<report_row>(entries_.release_pages()), std::exchange(count_, 0));
     entries_ = page_array<sparse_entry>{page_use::front_to_back};
-    cursor_ = 0;
-    // Sorted and empty: the next new entry builds a fresh index.
+    // Sorted and empty: the next count goes to the log.
     mode_ = sparse_mode::sorted;
     return true;
 }
 
+std::span<const sparse_entry> sparse_counters::sorted_entries() {
+    if (mode_ != sparse_mode::sorted && mode_ != sparse_mode::broken) {
+        sort_for_walk();
+    }
+    if (mode_ == sparse_mode::broken) {
+        return {};
+    }
+    return entries_.first(count_);
+}
+
 const sparse_entry* sparse_counters::next_after(std::uint64_t key) {
-    if (mode_ != sparse_mode::sorted) {
-        if (mode_ != sparse_mode::broken) {
-            sort_for_walk();
-        }
-        if (mode_ == sparse_mode::broken) {
-            return nullptr;
-        }
-    }
-    const auto entries = entries_.first(count_);
-    // The cursor is the answer when it sits just past every key up to key.
-    const auto is_answer = [&](std::size_t at) {
-        return at <= count_ && (at == 0 || entries[at - 1].key <= key) &&
-               (at == count_ || entries[at].key > key);
-    };
-    std::size_t at = cursor_;
-    if (!is_answer(at)) {
-        at = is_answer(at + 1) ? at + 1
-                               : static_cast<std::size_t>(
-                                     std::upper_bound(entries.begin(), entries.end(), key,
-                                                      [](std::uint64_t wanted,
-                                                         const sparse_entry& entry) {
-                                                          return wanted < entry.key;
-                                                      }) -
-                                     entries.begin());
-    }
-    cursor_ = at;
-    return at == count_ ? nullptr : &entries[at];
+    const std::span<const sparse_entry> entries = sorted_entries();
+    const auto after = std::upper_bound(
+        entries.begin(), entries.end(), key,
+        [](std::uint64_t wanted, const sparse_entry& entry) { return wanted < entry.key; });
+    return after == entries.end() ? nullptr : &*after;
 }
 
 }  // namespace tallywire

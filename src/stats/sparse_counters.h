@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 
 #include "stats/count_log.h"
 #include "stats/index_allocator.h"
@@ -13,7 +14,7 @@
 
 namespace tallywire {
 
-// One entry of a sparse table: the entry's ordered key (see ordered_store)
+// One entry of a sparse table: the entry's packed key (keys::pack)
 // and its counters.
 struct sparse_entry {
     std::uint64_t key;
@@ -31,14 +32,14 @@ struct sparse_entry {
 //   and before any lookup or walk.
 // - sorted: sorted by key with nothing pending, found by binary search;
 //   where a walk leaves a table, so that it steps through the array and the
-//   memory of the index or the log is back before the report builds rows.
+//   memory of the log is back before the report builds rows.
 // - broken: the index or the array failed to grow; every use is refused.
 //
 // A hashed table moves to logging when its entries reach log_from (sorted
-// once, the index dropped); a walk moves a hashed or logging table to sorted
-// (the log merged and released); a sorted table goes back to hashed when a
-// new key arrives while it is small (the index rebuilt), or to logging when
-// it is counted into while it is large; a failed growth breaks any table.
+// once, the index dropped), or when a run of entries is added to it that
+// would take it there; a walk moves a hashed or logging table to sorted
+// (the log merged and released); a sorted table that is counted into goes
+// back to logging; a failed growth breaks any table.
 enum class sparse_mode { hashed, logging, sorted, broken };
 
 // Counters under keys drawn from a wide range (see sparse_mode).
@@ -59,8 +60,18 @@ public:
     // Stores counters under key, replacing what was there. 0, or -1.
     int store(std::uint64_t key, const table_counters& counters);
 
+    // Adds a run of entries, sorted by key, no key twice, into the table.
+    // The sums are checked before anything is added: when one would pass
+    // 2^64 - 1, nothing is, and refused names its key.
+    enum class run_outcome { added, past_limit, no_memory };
+    run_outcome add_run(std::span<const sparse_entry> run, std::uint64_t& refused);
+
     // The entry with the smallest key greater than key, or null.
     const sparse_entry* next_after(std::uint64_t key);
+
+    // Every entry in key order, pending counts merged in; empty for a
+    // broken table.
+    std::span<const sparse_entry> sorted_entries();
 
     // Entries, not counting those still pending in the log.
     std::size_t size() const { return count_; }
@@ -102,16 +113,11 @@ private:
     using position_index =
         absl::flat_hash_set<position, position_hash, position_equal, index_allocator<position>>;
 
-    // A sorted table about to change: a large one goes back to logging.
-    void reopen() {
-        if (mode_ == sparse_mode::sorted && count_ >= log_from) {
-            mode_ = sparse_mode::logging;
-        }
-    }
     table_counters* locate(std::uint64_t key) const;
+    // A new key's entry in a hashed table.
     int insert(std::uint64_t key, const table_counters& counters);
-    int insert_in_order(std::uint64_t key, const table_counters& counters);
-    bool build_index();
+    // A new key's entry in a sorted table, merged in as a run of one.
+    int insert_sorted(std::uint64_t key, const table_counters& counters);
     void sort_entries();
     void sort_for_walk();
     int log_count(std::uint64_t key, std::uint32_t length);
@@ -122,10 +128,10 @@ private:
     // Adds every logged count into the sorted entries; false (and broken)
     // when the array cannot grow.
     bool merge_log(merge_output output = merge_output::entries);
-    // Where the merges run: room past the entries for every logged key that
-    // is new. Returns the top of that room; the table is broken when the
-    // array cannot grow.
-    std::size_t make_room(std::span<const logged_count> counts);
+    // Where the merges run: room past the entries for every key to add
+    // that is new. Returns the top of that room; the table is broken when
+    // the array cannot grow.
+    std::size_t make_room(std::size_t new_keys);
 
     // From this many entries on a table is sorted and logged into rather
     // than hashed: about a megabyte of entries and index, half the L2 cache.
@@ -142,8 +148,6 @@ private:
     // Held only while hashed.
     std::unique_ptr<position_index> index_;
     count_log log_;
-    // Where the last walk step ended: the next step usually starts there.
-    std::size_t cursor_ = 0;
 };
 
 }  // namespace tallywire

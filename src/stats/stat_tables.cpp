@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "stats/ordered_store.h"
+#include "stats/counting_table.h"
 #include "stats/table_keys.h"
 
 namespace tallywire {
@@ -32,17 +32,12 @@ stat_table::stat_table(stat_table&&) noexcept = default;
 stat_table& stat_table::operator=(stat_table&&) noexcept = default;
 stat_table::~stat_table() = default;
 
-int create_tables(std::uint32_t kinds, const accounting_context& context) {
-    stat_tables.clear();
-    stat_tables_direction_split = context.direction_split;
-    stat_table_count = std::popcount(kinds);
-    if (stat_table_count == 0) {
-        return 1;
-    }
+int open_tables(std::uint32_t kinds, const accounting_context& context,
+                std::vector<stat_table>& tables) {
     // Built aside and handed over whole, so that a failure leaves no table
     // open and nothing for a later count, walk or close to touch.
     std::vector<stat_table> opened;
-    opened.reserve(static_cast<std::size_t>(stat_table_count));
+    opened.reserve(static_cast<std::size_t>(std::popcount(kinds)));
     for (int bit = 0; bit < 32; ++bit) {
         const std::uint32_t kind = std::uint32_t{1} << bit;
         if ((kinds & kind) == 0) {
@@ -50,32 +45,36 @@ int create_tables(std::uint32_t kinds, const accounting_context& context) {
         }
         stat_table table;
         table.kind = kind;
-        table.db = ordered_store::open(keys::small_value_bound(kind), context.direction_split,
-                                       slots_miss(kind));
+        table.db = counting_table::open(keys::small_value_bound(kind), context.direction_split,
+                                        slots_miss(kind),
+                                        context.ipv6 && (kind == stat_host || kind == stat_network));
         if (!table.db) {
-            std::perror("dbopen");
-            stat_table_count = 0;
             return -1;
-        }
-        if (context.ipv6 && (kind == stat_host || kind == stat_network)) {
-            table.wide.reset(new (std::nothrow) wide_store);
-            if (!table.wide) {
-                errno = ENOMEM;
-                std::perror("dbopen");
-                stat_table_count = 0;
-                return -1;
-            }
         }
         opened.push_back(std::move(table));
     }
-    stat_tables = std::move(opened);
+    tables = std::move(opened);
+    return 0;
+}
+
+int create_tables(std::uint32_t kinds, const accounting_context& context) {
+    stat_tables.clear();
+    stat_tables_direction_split = context.direction_split;
+    stat_table_count = std::popcount(kinds);
+    if (stat_table_count == 0) {
+        return 1;
+    }
+    if (open_tables(kinds, context, stat_tables) != 0) {
+        std::perror("dbopen");
+        stat_table_count = 0;
+        return -1;
+    }
     return 0;
 }
 
 int close_tables() {
     for (stat_table& table : stat_tables) {
         table.db.reset();
-        table.wide.reset();
     }
     return 0;
 }
@@ -104,12 +103,16 @@ int next_entry(stat_table& table, table_key& key, table_counters& counters) {
 
 std::size_t entry_count(stat_table& table) { return table.db ? table.db->size() : 0; }
 
+std::size_t wide_entry_count(const stat_table& table) {
+    return table.db ? table.db->wide_size() : 0;
+}
+
 std::vector<wide_row> take_wide_rows(stat_table& table) {
-    if (!table.wide) {
+    if (!table.db) {
         return {};
     }
     try {
-        return table.wide->take_rows();
+        return table.db->take_wide_rows();
     } catch (const std::bad_alloc&) {
         // As a walk short of memory, the block is left without these rows.
         return {};

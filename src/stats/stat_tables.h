@@ -10,11 +10,10 @@
 
 #include "capture/frame_view.h"
 #include "stats/accounting_context.h"
-#include "stats/ordered_store.h"
+#include "stats/counting_table.h"
 #include "stats/stat_kinds.h"
 #include "stats/stats_state.h"
 #include "stats/table_records.h"
-#include "stats/wide_store.h"
 
 namespace tallywire {
 
@@ -27,6 +26,10 @@ namespace tallywire {
 // through perror when a table cannot be had, and then no table is left and
 // stat_table_count is 0.
 int create_tables(std::uint32_t kinds, const accounting_context& context = {});
+// The same tables for a caller that keeps its own, such as a merge: 0, or
+// -1 with errno set and tables untouched, without a message.
+int open_tables(std::uint32_t kinds, const accounting_context& context,
+                std::vector<stat_table>& tables);
 // Releases every table's store; the records stay, and refuse every use.
 int close_tables();
 // Values compare unsigned; directions only when the tables were created
@@ -43,6 +46,9 @@ int next_entry(stat_table& table, table_key& key, table_counters& counters);
 
 // How many entries a walk of the table yields; 0 for a closed table.
 std::size_t entry_count(stat_table& table);
+// How many entries it holds under wide keys (IPv6 hosts and networks),
+// which take_wide_rows hands over.
+std::size_t wide_entry_count(const stat_table& table);
 
 // Replaces rows with every entry of the table, in key order, as a walk
 // with next_entry would yield them, and leaves the table empty. The report

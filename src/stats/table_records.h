@@ -3,11 +3,8 @@
 // The records every part of the statistics passes around: a table's keys and
 // counters, the rows the report takes, and the table itself.
 
-#include <array>
-#include <compare>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <span>
 #include <utility>
@@ -21,6 +18,18 @@ struct table_counters {
     std::uint64_t bytes = 0;
     std::uint64_t packets = 0;
 };
+
+// Adds more into sum, unless a count would pass 2^64 - 1: then sum is left
+// as it was and the answer is false.
+inline bool add_within_limit(table_counters& sum, const table_counters& more) {
+    table_counters added;
+    if (__builtin_add_overflow(sum.bytes, more.bytes, &added.bytes) ||
+        __builtin_add_overflow(sum.packets, more.packets, &added.packets)) {
+        return false;
+    }
+    sum = added;
+    return true;
+}
 
 struct report_row {
     table_key key;
@@ -54,16 +63,12 @@ private:
     std::size_t count_ = 0;
 };
 
-// The ordered store behind one table (stats/ordered_store.h), and the
-// store of its wide keys (stats/wide_store.h).
-class ordered_store;
-class wide_store;
+// The counts behind one table (stats/counting_table.h).
+class counting_table;
 
 struct stat_table {
     std::uint32_t kind = 0;
-    std::unique_ptr<ordered_store> db;
-    // Host and Network under --ipv6 only; null otherwise.
-    std::unique_ptr<wide_store> wide;
+    std::unique_ptr<counting_table> db;
 
     stat_table();
     stat_table(stat_table&&) noexcept;

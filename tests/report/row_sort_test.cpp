@@ -12,7 +12,7 @@
 #include "cli/program_state.h"
 #include "report/row_format.h"
 #include "row_printing.h"
-#include "report/row_sort.h"
+#include "stats/row_sort.h"
 #include "report_text.h"
 
 using namespace tallywire;

@@ -1,4 +1,4 @@
-#include "report/row_sort.h"
+#include "stats/row_sort.h"
 
 #include <algorithm>
 #include <array>
