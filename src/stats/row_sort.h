@@ -24,10 +24,9 @@ inline int compare_rows(const report_row& a, const report_row& b) {
 // table already weigh tens of megabytes.
 void sort_by_bytes(std::span<report_row> rows);
 
-// Puts rows in key order, the order a counted table hands them over in, in
-// place as above: the merge's sums arrive in the order the parts named
-// them, and the report's sort by bytes must start from the order a run
-// over the same frames starts from to leave rows of equal bytes alike.
+// Puts rows in key order, the order a counting table holds them in, in
+// place as above: a table added whole arrives in the order its part named
+// its rows (see counting_table::add_rows).
 void sort_by_key(std::span<report_row> rows);
 
 }  // namespace tallywire

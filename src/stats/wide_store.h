@@ -10,7 +10,7 @@
 namespace tallywire {
 
 // The entries of a table under keys wider than 32 bits: IPv6 hosts and /64
-// networks. Kept apart from the table's ordered store, so that the IPv4
+// networks. Kept apart from the counting table's sparse part, so that the IPv4
 // keys keep their compact 64-bit ordered keys and their count log.
 //
 // Each direction has its own open-addressing table of 32-byte slots (the
