@@ -26,25 +26,24 @@ std::size_t line_count(std::size_t rows, std::int32_t max_lines) {
 }
 
 // Only the rows that will be printed need to be in order.
-void sort_largest_first(std::span<report_row> rows, std::size_t lines) {
-    const auto by_bytes = [](const report_row& a, const report_row& b) {
-        return compare_rows(a, b) < 0;
+void sort_largest_first(std::span<report_row> rows, std::size_t lines, std::uint32_t kind) {
+    const auto by_bytes = [kind](const report_row& a, const report_row& b) {
+        return compare_rows(a, b, kind) < 0;
     };
     if (lines < rows.size()) {
         std::partial_sort(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(lines),
                           rows.end(), by_bytes);
     } else {
-        sort_by_bytes(rows);
+        sort_by_bytes(rows, kind);
     }
 }
 
 // The first lines of the block's wide rows, as above; they are printed
 // merged with the others by byte count.
 void sort_largest_first(std::span<wide_row> rows, std::size_t lines) {
-    const auto by_bytes = [](const wide_row& a, const wide_row& b) { return a.bytes > b.bytes; };
     std::partial_sort(rows.begin(),
                       rows.begin() + static_cast<std::ptrdiff_t>(std::min(lines, rows.size())),
-                      rows.end(), by_bytes);
+                      rows.end(), wide_row_before);
 }
 
 // A report cut short by a full disk or a closed descriptor must not pass
@@ -121,7 +120,7 @@ int print_tables(const run_config& config, name_lookups lookups, std::span<stat_
         take(tables[table], rows, wide_rows);
         const std::size_t lines =
             line_count(rows.size() + wide_rows.size(), config.max_lines);
-        sort_largest_first(rows.rows(), std::min(lines, rows.size()));
+        sort_largest_first(rows.rows(), std::min(lines, rows.size()), kind);
         sort_largest_first(wide_rows, lines);
         label_rows(kind, static_cast<std::uint32_t>(lines), rows.rows(), wide_rows, labels,
                    writer->rows());

@@ -26,12 +26,16 @@ constexpr std::size_t percent_width = 5;
 // in fixed notation with four decimals at most 309 + 1 + 4 and a sign.
 constexpr std::size_t count_room = 20;
 constexpr std::size_t percent_room = 320;
-constexpr std::size_t line_room = 1 + label_capacity + 2 * count_room + percent_room + 3;
+constexpr std::size_t line_room = 1 + label_capacity + 2 * (count_room + 1) + percent_room + 3;
 
 // A report line is assembled by hand rather than through printf: a report
 // can hold millions of lines, and the result is the same text as
-// "\t%-*s%-10llu%-10llu%-5.4f %%\n" gives. It is built straight into the
-// caller's buffer, which has room for line_room bytes.
+// "\t%-*s%-9llu %-9llu %-5.4f %%\n" gives. That is the classic
+// "%-10llu%-10llu" wherever a count has fewer than ten digits; a count of
+// ten or more, which would fill its column and run into the next field,
+// keeps one blank after it, so that a line always splits into its fields
+// on blanks. It is built straight into the caller's buffer, which has room
+// for line_room bytes.
 class line_builder {
 public:
     // used: how much of the line is already laid out.
@@ -48,6 +52,13 @@ public:
         while (used_ - start < width && used_ < line_room) {
             line_[used_++] = ' ';
         }
+    }
+
+    // As pad, for a count: one that fills its column or more still gets
+    // one blank after it.
+    void pad_count(std::size_t start) {
+        pad(start, count_width - 1);
+        put(" ");
     }
 
     template <typename Number, typename... Format>
@@ -132,13 +143,14 @@ private:
 constexpr std::size_t packets_column = 1 + label_column_width;
 constexpr std::size_t bytes_column = packets_column + count_width;
 constexpr std::size_t percent_column = bytes_column + count_width;
-constexpr std::uint64_t widest_in_column = 9'999'999'999;
+// The widest count that leaves a blank in its column.
+constexpr std::uint64_t widest_in_column = 999'999'999;
 
 // Lays out one report line at line; returns its length.
 std::size_t build_row(char* line, std::string_view name, std::string_view suffix,
                       std::uint64_t packets, std::uint64_t bytes, double percent) {
     // Nearly every line has its label within the column and counts of at
-    // most ten digits: then each field starts at a fixed place in a line of
+    // most nine digits: then each field starts at a fixed place in a line of
     // blanks, and a share of at least "0.0000" needs no padding.
     std::uint64_t scaled;
     if (name.size() + 1 + suffix.size() <= label_column_width && packets <= widest_in_column &&
@@ -164,10 +176,10 @@ std::size_t build_row(char* line, std::string_view name, std::string_view suffix
 
     const std::size_t packets_start = row.size();
     row.put_number(packets, count_room);
-    row.pad(packets_start, count_width);
+    row.pad_count(packets_start);
     const std::size_t bytes_start = row.size();
     row.put_number(bytes, count_room);
-    row.pad(bytes_start, count_width);
+    row.pad_count(bytes_start);
     const std::size_t percent_start = row.size();
     row.put_percent(percent);
     row.pad(percent_start, percent_width);

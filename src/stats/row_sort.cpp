@@ -17,13 +17,6 @@ constexpr std::size_t small_run = 48;
 // The two orders the rows are sorted in: largest byte count first, and key
 // order. Each gives a row's digit at a shift, numbered so that smaller
 // digits come first, and the comparison that sorts short runs.
-struct by_bytes {
-    static std::size_t digit(const report_row& row, unsigned shift) {
-        return 255 - ((row.bytes >> shift) & 0xffu);
-    }
-    static bool before(const report_row& a, const report_row& b) { return compare_rows(a, b) < 0; }
-    static std::uint64_t number(const report_row& row) { return row.bytes; }
-};
 
 // Without -d every key has direction 0, so one packing serves both.
 struct by_key {
@@ -32,6 +25,32 @@ struct by_key {
         return (number(row) >> shift) & 0xffu;
     }
     static bool before(const report_row& a, const report_row& b) { return number(a) < number(b); }
+    // Keys are unique in a table: the last digit leaves no ties.
+    static void sort_ties(std::span<report_row>, const std::array<std::size_t, 256>&) {}
+};
+
+// By bytes, ties in the order of keys of one kind, which the Host table
+// has apart (see keys::natural_order).
+template <std::uint32_t kind>
+struct by_bytes {
+    static std::size_t digit(const report_row& row, unsigned shift) {
+        return 255 - ((row.bytes >> shift) & 0xffu);
+    }
+    static bool before(const report_row& a, const report_row& b) {
+        return compare_rows(a, b, kind) < 0;
+    }
+    static std::uint64_t number(const report_row& row) { return row.bytes; }
+    // The buckets of the last digit hold rows of equal bytes.
+    static void sort_ties(std::span<report_row> rows, const std::array<std::size_t, 256>& counts) {
+        std::size_t start = 0;
+        for (const std::size_t count : counts) {
+            if (count > 1) {
+                const auto bucket = rows.subspan(start, count);
+                std::sort(bucket.begin(), bucket.end(), before);
+            }
+            start += count;
+        }
+    }
 };
 
 template <class order>
@@ -84,6 +103,7 @@ void sort_from_digit(std::span<report_row> rows, unsigned shift) {
         open_count = still_open;
     }
     if (shift == 0) {
+        order::sort_ties(rows, counts);
         return;
     }
     start = 0;
@@ -109,7 +129,14 @@ void sort_rows(std::span<report_row> rows) {
 
 }  // namespace
 
-void sort_by_bytes(std::span<report_row> rows) { sort_rows<by_bytes>(rows); }
+void sort_by_bytes(std::span<report_row> rows, std::uint32_t kind) {
+    if (kind == stat_host) {
+        sort_rows<by_bytes<stat_host>>(rows);
+    } else {
+        // Every other kind's keys are in their natural order already.
+        sort_rows<by_bytes<stat_total>>(rows);
+    }
+}
 
 void sort_by_key(std::span<report_row> rows) { sort_rows<by_key>(rows); }
 

@@ -208,6 +208,13 @@ constexpr std::uint64_t pack(const table_key& key, bool direction_split) {
     const std::uint8_t direction = direction_split ? static_cast<std::uint8_t>(key.direction) : 0;
     return std::uint64_t{key.value} << 8 | (direction ^ 0x80u);
 }
+// A key as a number in the order of what it names, which orders rows of
+// equal bytes in a report: the packed key, but for Host, whose value holds
+// the address bytes as they lie in the header, the address's own order.
+inline std::uint64_t natural_order(std::uint32_t kind, const table_key& key) {
+    const std::uint32_t value = kind == stat_host ? address_of(key.value) : key.value;
+    return pack(table_key{value, key.direction}, true);
+}
 constexpr table_key unpack(std::uint64_t packed) {
     return table_key{static_cast<std::uint32_t>(packed >> 8),
                      static_cast<std::int8_t>(static_cast<std::uint8_t>(packed) ^ 0x80u)};

@@ -45,10 +45,14 @@ TEST(PrintRow, LaysOutTheFiveFields) {
          "\thttp (80) >              1         60        5.0000 %\n"},
         {"26-character label pushes the line right", "Ethernet (AppleTalk ARP):", "", 2, 120, 50.0,
          "\tEthernet (AppleTalk ARP): 2         120       50.0000 %\n"},
-        {"ten digits run into the next field", "Total", "", 1234567890, 9876543210, 100.0,
-         "\tTotal                    12345678909876543210100.0000 %\n"},
+        {"nine digits fit the column", "Total", "", 123456789, 987654321, 100.0,
+         "\tTotal                    123456789 987654321 100.0000 %\n"},
+        {"ten digits keep a blank after them", "Total", "", 1234567890, 9876543210, 100.0,
+         "\tTotal                    1234567890 9876543210 100.0000 %\n"},
+        {"eleven digits too", "Total", "", 12345678901, 98765432109, 100.0,
+         "\tTotal                    12345678901 98765432109 100.0000 %\n"},
         {"largest counts are not cut", "x", "", 18446744073709551615u, 18446744073709551615u,
-         100.0, "\tx                        1844674407370955161518446744073709551615100.0000 %\n"},
+         100.0, "\tx                        18446744073709551615 18446744073709551615 100.0000 %\n"},
         {"percent rounds to four places", "x", "", 1, 1, 33.333333333,
          "\tx                        1         1         33.3333 %\n"},
         {"small percent keeps its leading zero", "x", "", 1, 1, 0.00005,
@@ -61,8 +65,8 @@ TEST(PrintRow, LaysOutTheFiveFields) {
 
 TEST(PrintRow, SameTextAsThePrintfFormat) {
     // The line is assembled by hand; printf with the classic format, given
-    // the label as "%s %s" makes it, is the reference for every value a row
-    // can hold.
+    // the label as "%s %s" makes it, and a blank kept after a count of ten
+    // digits or more, is the reference for every value a row can hold.
     std::mt19937_64 random(11);
     const std::vector<std::pair<std::string, std::string>> labels = {
         {"", ""}, {"x", ""}, {"Total", ""}, {std::string(22, 'h'), "> "},
@@ -87,7 +91,7 @@ TEST(PrintRow, SameTextAsThePrintfFormat) {
         const std::uint64_t bytes = random() >> (random() % 64);
         const std::string label = name + " " + suffix;
         std::array<char, 2048> reference{};
-        std::snprintf(reference.data(), reference.size(), "\t%-*s%-10llu%-10llu%-5.4f %%\n", 25,
+        std::snprintf(reference.data(), reference.size(), "\t%-*s%-9llu %-9llu %-5.4f %%\n", 25,
                       label.c_str(), static_cast<unsigned long long>(packets),
                       static_cast<unsigned long long>(bytes), percent);
         ASSERT_EQ(line_of(name, suffix, packets, bytes, percent), reference.data())

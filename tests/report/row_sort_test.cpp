@@ -34,13 +34,21 @@ std::vector<report_row> random_rows(const spread_case& spread, std::mt19937_64& 
     return rows;
 }
 
-// Sorted means: bytes never increase, and every row is still there with its
-// own key and packets.
+// Sorted means: bytes never increase, rows of equal bytes come in the
+// order of what their keys name (a Host key's address, other kinds' values
+// as they are), and every row is still there with its own key and packets.
 void expect_sorted_permutation(std::vector<report_row> before, const std::vector<report_row>& after,
-                               const char* what) {
+                               const char* what, std::uint32_t kind = stat_port) {
     ASSERT_EQ(before.size(), after.size()) << what;
     for (std::size_t i = 1; i < after.size(); ++i) {
         ASSERT_GE(after[i - 1].bytes, after[i].bytes) << what << " at row " << i;
+        if (after[i - 1].bytes == after[i].bytes) {
+            const std::uint32_t a = after[i - 1].key.value;
+            const std::uint32_t b = after[i].key.value;
+            ASSERT_LT(kind == stat_host ? keys::address_of(a) : a,
+                      kind == stat_host ? keys::address_of(b) : b)
+                << what << ": a tie out of key order at row " << i;
+        }
     }
     std::vector<report_row> restored = after;
     const auto by_key = [](const report_row& a, const report_row& b) {
@@ -72,8 +80,17 @@ TEST(SortByBytes, LargestFirstOverEverySpreadOfCounts) {
     for (const spread_case& spread : cases) {
         std::vector<report_row> rows = random_rows(spread, random);
         const std::vector<report_row> before = rows;
-        sort_by_bytes(rows);
+        sort_by_bytes(rows, stat_port);
         expect_sorted_permutation(before, rows, spread.what);
+        // Host keys hold an address's bytes as they lie in the header: ties
+        // go by the address, not by the key's value.
+        std::vector<report_row> hosts = rows;
+        for (report_row& row : hosts) {
+            row.key.value = static_cast<std::uint32_t>(row.key.value * 2654435761u);
+        }
+        const std::vector<report_row> hosts_before = hosts;
+        sort_by_bytes(hosts, stat_host);
+        expect_sorted_permutation(hosts_before, hosts, spread.what, stat_host);
     }
 }
 
@@ -85,7 +102,7 @@ TEST(SortByBytes, FewLargeRowsAmongManySmallOnes) {
     rows[29000].bytes = (std::uint64_t{1} << 40) + 1;
     rows[5].bytes = std::uint64_t{1} << 33;
     const std::vector<report_row> before = rows;
-    sort_by_bytes(rows);
+    sort_by_bytes(rows, stat_port);
     expect_sorted_permutation(before, rows, "few large rows");
     EXPECT_EQ(rows[0].key.value, 29001u);
     EXPECT_EQ(rows[1].key.value, 18u);
