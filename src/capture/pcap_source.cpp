@@ -177,6 +177,13 @@ pcap_handle open_source(const run_config& config, std::string& device) {
     }
     if (!handle) {
         std::fprintf(stderr, "pcap_open(): %s\n", errbuf);
+        // The first bytes of a pipe are gone by now, so the hint cannot
+        // say whether they were compressed; it names what is read where.
+        if (!mode.live && source_name == "-" && std::strstr(errbuf, "unknown file format")) {
+            std::fputs("tallywire: gzip and zstd captures are read from a file (-r FILE), not "
+                       "from standard input\n",
+                       stderr);
+        }
     }
     return handle;
 }

@@ -41,6 +41,11 @@ int capture_from_source(const run_config& config, packet_sink sink, void* sink_a
     }
     // The snoop reader applies neither the filter nor the time limit.
     if (code == capture_format::snoop) {
+        if (!config.filter_expression.empty()) {
+            std::fputs("tallywire: -f does not apply to a snoop file: every frame in it is "
+                       "counted\n",
+                       stderr);
+        }
         return get_snoop_data(config, sink, sink_arg);
     }
     if (code == capture_format::gzip || code == capture_format::zstd) {

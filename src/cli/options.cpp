@@ -2,8 +2,10 @@
 
 #include <getopt.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -46,6 +48,26 @@ void copy_text_setting(std::string& into, const char* text) {
 
 std::int32_t read_integer(const char* text) {
     return static_cast<std::int32_t>(std::strtol(text, nullptr, 10));
+}
+
+// Whether text is wholly a decimal number within [low, high], as strtol
+// would read it (leading blanks and a sign allowed).
+bool whole_number_within(const char* text, long low, long high) {
+    errno = 0;
+    char* end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    return end != text && *end == '\0' && errno == 0 && value >= low && value <= high;
+}
+
+// The letters of a -S argument that name no statistic.
+std::string unknown_stat_letters(std::string_view letters) {
+    std::string unknown;
+    for (const char letter : letters) {
+        if (std::string_view("alipnh").find(letter) == std::string_view::npos) {
+            unknown += letter;
+        }
+    }
+    return unknown;
 }
 
 // Only positive values and exactly -1 (no limit) are accepted; a NaN passes
@@ -106,6 +128,7 @@ std::uint32_t parse_stat_letters(std::string_view letters) {
 option_reading read_options(int argc, char** argv, run_config& out) {
     optind = 0;  // full reinitialisation, so that a second call reads afresh
     option_reading reading;
+    int files_named = 0;
     int letter;
     while ((letter = getopt_long(argc, argv, option_letters, long_options, nullptr)) != -1) {
         switch (letter) {
@@ -143,12 +166,18 @@ option_reading read_options(int argc, char** argv, run_config& out) {
         case 'p': out.mode.promiscuous = false; break;
         case 'P':
             out.port_limit = read_integer(optarg);
+            if (!whole_number_within(optarg, 0, 65535)) {
+                reading.warnings.push_back("-P '" + std::string(optarg) +
+                                           "' is not a port number (0 to 65535); it is read as " +
+                                           std::to_string(out.port_limit));
+            }
             out.port_limit_enabled = true;
             out.named.port_limit = true;
             break;
         case 'r':
             copy_text_setting(out.source_name, optarg);
             out.mode.live = false;
+            ++files_named;
             break;
         case 'R':
             out.port_limit_enabled = true;
@@ -157,20 +186,46 @@ option_reading read_options(int argc, char** argv, run_config& out) {
         case 's':
             out.capture_seconds = std::atof(optarg);
             if (!acceptable_seconds(out.capture_seconds)) {
+                std::fprintf(stderr,
+                             "%s: -s '%s' is not a number of seconds above 0 (or -1 for no "
+                             "limit)\n",
+                             std::string(base_name(argv[0])).c_str(), optarg);
                 return option_reading{option_outcome::usage};
             }
             break;
-        case 'S':
+        case 'S': {
             out.stat_kinds |= parse_stat_letters(optarg);
             out.named.stat_kinds = true;
+            const std::string unknown = unknown_stat_letters(optarg);
+            if (!unknown.empty()) {
+                reading.warnings.push_back("-S '" + std::string(optarg) + "': '" + unknown +
+                                           "' names no statistic (a, l, i, p, h, n) and is "
+                                           "ignored");
+            }
             break;
-        case 't': out.max_lines = read_integer(optarg); break;
+        }
+        case 't':
+            out.max_lines = read_integer(optarg);
+            // A negative number asks for every row.
+            if (!whole_number_within(optarg, std::numeric_limits<std::int32_t>::min(),
+                                     std::numeric_limits<std::int32_t>::max())) {
+                reading.warnings.push_back("-t '" + std::string(optarg) +
+                                           "' is not a number of rows; it is read as " +
+                                           std::to_string(out.max_lines) +
+                                           (out.max_lines < 0 ? " (every row)" : ""));
+            }
+            break;
         default:  // -h, -?, an unknown or ambiguous option, a missing argument
             return option_reading{option_outcome::usage};
         }
         if (letter == 'r' || letter == 'i' || letter == 'f' || letter == 's') {
             reading.source_option = static_cast<char>(letter);
         }
+    }
+    if (files_named > 1) {
+        reading.warnings.push_back("-r is given " + std::to_string(files_named) +
+                                   " times; only the last, '" + out.source_name +
+                                   "', is read");
     }
     if (out.merge_source && refuse_source_beside_merge(argv[0], reading)) {
         return option_reading{option_outcome::refused};

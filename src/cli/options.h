@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "settings.h"
 
@@ -26,6 +28,9 @@ struct option_reading {
     std::optional<std::string_view> first_ignored;
     // The last of -r, -i, -f and -s given: each chooses or shapes a capture.
     std::optional<char> source_option;
+    // Values taken as they read but likely not meant so, one line each for
+    // standard error, without the program's name: the run goes on.
+    std::vector<std::string> warnings;
 };
 
 // Reads the options of argv into out, stopping at the first word that is

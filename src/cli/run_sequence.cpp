@@ -96,6 +96,10 @@ int tallywire_main(int argc, char** argv, name_lookups lookups) {
     case option_outcome::version: print_version(); return finish_standard_output();
     case option_outcome::run: break;
     }
+    for (const std::string& warning : reading.warnings) {
+        std::fprintf(stderr, "%s: %s\n", std::string(base_name(argv[0])).c_str(),
+                     warning.c_str());
+    }
     if (reading.first_ignored) {
         warn_ignored_words(argv[0], *reading.first_ignored);
     }

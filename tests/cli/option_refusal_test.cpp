@@ -22,7 +22,12 @@ struct refusal {
     const char* name;
     std::vector<std::string> args;
     bool getopt_speaks;  // getopt's own diagnostic comes before the usage text
+    std::string reason = {};  // or this line of the program's own
 };
+
+std::string seconds_reason(const std::string& value) {
+    return "tallywire: -s '" + value + "' is not a number of seconds above 0 (or -1 for no limit)\n";
+}
 
 void PrintTo(const refusal& c, std::ostream* out) { *out << c.name; }
 
@@ -43,7 +48,7 @@ TEST_P(Refused, UsageOnStderrStatusOne) {
     } else if (r.getopt_speaks) {
         EXPECT_NE(before, "");
     } else {
-        EXPECT_EQ(before, "");
+        EXPECT_EQ(before, r.reason);
     }
 }
 
@@ -59,13 +64,13 @@ INSTANTIATE_TEST_SUITE_P(
                       refusal{"unknown_after_source", {"-r", "/nonexistent/file.pcap", "-q"}, true},
                       refusal{"missing_t_argument", {"-t"}, true},
                       refusal{"missing_f_argument", {"-n", "-f"}, true},
-                      refusal{"seconds_zero", {"-s", "0"}, false},
-                      refusal{"seconds_zero_attached", {"-s0"}, false},
-                      refusal{"seconds_minus_two", {"-s", "-2"}, false},
-                      refusal{"seconds_negative_fraction", {"-s", "-0.5"}, false},
-                      refusal{"seconds_text", {"-s", "abc"}, false},
-                      refusal{"seconds_empty", {"-s", ""}, false},
-                      refusal{"seconds_after_live_source", {"-i", "twnosuch0", "-s", "0"}, false},
+                      refusal{"seconds_zero", {"-s", "0"}, false, seconds_reason("0")},
+                      refusal{"seconds_zero_attached", {"-s0"}, false, seconds_reason("0")},
+                      refusal{"seconds_minus_two", {"-s", "-2"}, false, seconds_reason("-2")},
+                      refusal{"seconds_negative_fraction", {"-s", "-0.5"}, false, seconds_reason("-0.5")},
+                      refusal{"seconds_text", {"-s", "abc"}, false, seconds_reason("abc")},
+                      refusal{"seconds_empty", {"-s", ""}, false, seconds_reason("")},
+                      refusal{"seconds_after_live_source", {"-i", "twnosuch0", "-s", "0"}, false, seconds_reason("0")},
                       refusal{"h_after_source", {"-r", "/nonexistent/file.pcap", "-h"}, false},
                       refusal{"unknown_long_option", {"--helpme"}, true},
                       refusal{"no_one_lookup_option", {"--one-lookup-at-a-time"}, true}),
