@@ -481,7 +481,7 @@ private:
                 return refuse(std::string("its ") + differs + " differs from part 1's");
             }
         } else {
-            if (const char* differs = first_difference(
+            if (const char* differs = first_unmet(
                     stated_, command_line_settings(command_line_), command_line_.named)) {
                 return refuse(std::string("its ") + differs + " differs from the command line's");
             }
@@ -672,6 +672,11 @@ std::optional<merged_reports> merge_reports(std::FILE* in, const run_config& com
                    stderr);
         return std::nullopt;
     }
+    // The kinds the command line leaves out were added up all the same:
+    // every part's rows are checked alike.
+    std::erase_if(sums.tables, [&](const stat_table& table) {
+        return (table.kind & sums.config.stat_kinds) == 0;
+    });
     return sums;
 }
 

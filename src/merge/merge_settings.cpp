@@ -22,6 +22,16 @@ const char* first_difference(const counting_settings& a, const counting_settings
     return nullptr;
 }
 
+const char* first_unmet(const counting_settings& part, const counting_settings& asked,
+                        const named_settings& named) {
+    if (named.stat_kinds && (asked.kinds & ~part.kinds) != 0) {
+        return "-S (the statistics collected)";
+    }
+    named_settings others = named;
+    others.stat_kinds = false;
+    return first_difference(part, asked, others);
+}
+
 counting_settings command_line_settings(const run_config& command_line) {
     const run_config& chosen = command_line;
     counting_settings stated;
@@ -37,7 +47,7 @@ counting_settings command_line_settings(const run_config& command_line) {
 
 run_config adopt(const run_config& command_line, const counting_settings& stated) {
     run_config chosen = command_line;
-    chosen.stat_kinds = stated.kinds;
+    chosen.stat_kinds = command_line.named.stat_kinds ? command_line.stat_kinds : stated.kinds;
     chosen.direction_split = stated.direction_split;
     chosen.port_limit_enabled = stated.port_limit.has_value();
     chosen.port_limit = stated.port_limit.value_or(chosen.port_limit);
