@@ -248,7 +248,7 @@ public:
                 }
                 return true;
             }
-            if (field_ == field::label) {
+            if (field_ == field::label || field_ == field::name) {
                 return true;  // looked up afresh for the merged report
             }
             if (field_ == field::direction) {
@@ -294,7 +294,7 @@ public:
             return true;
         }
         if (place_ == place::row) {
-            if (field_ == field::share) {
+            if (field_ == field::share || field_ == field::name) {
                 return true;
             }
             if (field_ == field::key) {

@@ -16,8 +16,8 @@ namespace {
 // RFC 4180: a header line, then one line per row of every table, each
 // ended by CRLF. Fields a row has no value for are empty: the key of Total,
 // the direction unless sides are counted apart, the share of a total of
-// no bytes. The columns are the JSON rows' members, after their table's
-// kind, in the same order.
+// no bytes, the name where the resolver gave none. The columns are the
+// JSON rows' members, after their table's kind, in the same order.
 class csv_report final : public report_writer, private row_consumer {
 public:
     explicit csv_report(std::FILE* out) : out_(out) {}
@@ -66,6 +66,11 @@ private:
             case json_document::member::share:
                 if (total_bytes_ != 0) {
                     append_share(line, row_percent(row.bytes(), total_bytes_));
+                }
+                break;
+            case json_document::member::name:
+                if (row.resolved != nullptr) {
+                    append_csv_field(line, row.resolved);
                 }
                 break;
             default: break;

@@ -15,9 +15,11 @@
 //    {"kind":"Total","rows":[
 //    {"key":null,"label":"Total","packets":2,"bytes":120,"share":100.0000}]},
 //    {"kind":"Port","rows":[
-//    {"key":80,"label":"http (80)","packets":2,"bytes":120,"share":100.0000}]}]}
+//    {"key":80,"label":"http (80)","packets":2,"bytes":120,"share":100.0000,
+//     "name":"http"}]}]}
 // "settings" comes before "tables", so that a reader can set up its tables
-// before the first row arrives. "direction" stands in rows of Port, Host
+// before the first row arrives. "name" is the whole name the resolver gave
+// for a Host, Port or IP row (a label may be cut to its column), or null. "direction" stands in rows of Port, Host
 // and Network under -d only. "drops" is null unless a live capture ended
 // with libpcap's statistics.
 
@@ -68,6 +70,7 @@ enum class member : std::uint8_t {
     packets,
     bytes,
     share,
+    name,
 };
 
 struct member_rule {
@@ -109,6 +112,7 @@ inline constexpr member_rule members[] = {
     {member::packets, object::row, "packets", object::none, true},
     {member::bytes, object::row, "bytes", object::none, true},
     {member::share, object::row, "share", object::none, false},
+    {member::name, object::row, "name", object::none, false},
 };
 
 // The rule of a member: the table lists them in the enum's order.

@@ -95,6 +95,13 @@ private:
             case doc::member::packets: out_.put_number(row.packets()); break;
             case doc::member::bytes: out_.put_number(row.bytes()); break;
             case doc::member::share: put_share(row.bytes()); break;
+            case doc::member::name:
+                if (row.resolved != nullptr) {
+                    append_json_string(text, row.resolved);
+                } else {
+                    text.append("null");
+                }
+                break;
             default: break;
             }
         }

@@ -19,6 +19,7 @@ constexpr std::size_t label_text_size = 256;
 struct row_label {
     std::string_view name;
     std::string_view suffix;
+    const char* resolved = nullptr;
 };
 
 // Labels from the names looked up ahead when there are some; without them
@@ -46,18 +47,18 @@ public:
             const std::uint16_t protocol = keys::protocol_of(value);
             return row_label{named ? named_protocol_label(protocol, names_.name(index))
                                    : protocol_label(protocol, no_resolve_),
-                             ""};
+                             "", resolved(index)};
         }
         case stat_port: {
             const std::uint16_t port = keys::port_of(value);
             return row_label{named ? named_service_label(port, names_.name(index))
                                    : service_label(port, no_resolve_),
-                             direction_suffix(row.key.direction, split_)};
+                             direction_suffix(row.key.direction, split_), resolved(index)};
         }
         case stat_host:
             return row_label{named ? named_host_label(value, names_.name(index), host_width_, text_)
                                    : host_label(value, no_resolve_, host_width_, text_),
-                             direction_suffix(row.key.direction, split_)};
+                             direction_suffix(row.key.direction, split_), resolved(index)};
         case stat_network:
             return row_label{network_label(value, text_), direction_suffix(row.key.direction, split_)};
         default: return std::nullopt;
@@ -72,7 +73,7 @@ public:
                     ? named_ipv6_host_label(row.key.value.bytes(), names_.name(named_rows_ + index),
                                             host_width_, text_)
                     : ipv6_host_label(row.key.value.bytes(), no_resolve_, host_width_, text_),
-                direction_suffix(row.key.direction, split_)};
+                direction_suffix(row.key.direction, split_), resolved(named_rows_ + index)};
         case stat_network:
             return row_label{ipv6_network_label(row.key.value.bytes(), text_),
                              direction_suffix(row.key.direction, split_)};
@@ -81,6 +82,12 @@ public:
     }
 
 private:
+    // The name looked up ahead for the row at index. A label that looks
+    // up its own name (one lookup at a time) keeps it to itself.
+    const char* resolved(std::size_t index) const {
+        return names_.ready() ? names_.name(index) : nullptr;
+    }
+
     std::uint32_t kind_;
     const row_names& names_;
     std::size_t named_rows_;
@@ -141,6 +148,7 @@ void label_rows(std::uint32_t kind, std::uint32_t count, std::span<const report_
         }
         made.name = text->name;
         made.suffix = text->suffix;
+        made.resolved = text->resolved;
         consumer.take(made);
         return true;
     };

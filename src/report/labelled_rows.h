@@ -25,6 +25,11 @@ struct labelled_row {
     std::uint64_t packets() const { return row ? row->packets : wide->packets; }
     std::uint64_t bytes() const { return row ? row->bytes : wide->bytes; }
     std::int8_t direction() const { return row ? row->key.direction : wide->key.direction; }
+
+    // The whole name the resolver gave for the key (a host, service or
+    // protocol name), which the label may cut; null under -n, or when
+    // there is none.
+    const char* resolved = nullptr;
 };
 
 // How the names of a block's rows are looked up: all of them ahead of the

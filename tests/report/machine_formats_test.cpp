@@ -80,7 +80,7 @@ std::vector<row_fields> csv_rows(const std::string& document) {
     std::istringstream lines(document);
     std::string line;
     std::getline(lines, line);
-    EXPECT_EQ(line, "kind,key,label,direction,packets,bytes,share\r");
+    EXPECT_EQ(line, "kind,key,label,direction,packets,bytes,share,name\r");
     while (std::getline(lines, line)) {
         EXPECT_TRUE(line.ends_with('\r')) << line;
         line.pop_back();
@@ -89,7 +89,7 @@ std::vector<row_fields> csv_rows(const std::string& document) {
         for (std::string one; std::getline(fields, one, ',');) {
             field.push_back(one);
         }
-        field.resize(7);
+        field.resize(8);
         rows.emplace_back(field[0], with_mark(field[2], field[3]), field[4], field[5], field[6]);
     }
     std::sort(rows.begin(), rows.end());
@@ -168,7 +168,7 @@ TEST(MachineFormats, NoPacketsStillGivesADocument) {
     ASSERT_EQ(parsed["tables"].Size(), 3u);
     EXPECT_EQ(parsed["tables"][2]["rows"].Size(), 0u);
     const twtest::run_result csv = twtest::run_tallywire({"--format=csv", "-r", empty});
-    EXPECT_EQ(csv.out, "kind,key,label,direction,packets,bytes,share\r\n");
+    EXPECT_EQ(csv.out, "kind,key,label,direction,packets,bytes,share,name\r\n");
 }
 
 }  // namespace

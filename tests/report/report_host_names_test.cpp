@@ -117,4 +117,32 @@ TEST_F(HostNames, NetworksAreNeverLookedUp) {
         2));
 }
 
+// Machine output carries the whole name the resolver gave beside the
+// label cut to its column; numbers and unnamed addresses have none.
+TEST_F(HostNames, MachineOutputCarriesWholeNames) {
+    const auto json = report({"-S", "h", "--format=json"});
+    ASSERT_EQ(json.status, 0) << json.err;
+    EXPECT_NE(json.out.find("{\"key\":\"10.0.0.1\",\"label\":\"workstation-with-a-very-\","
+                            "\"packets\":4,\"bytes\":1564,\"share\":85.7456,"
+                            "\"name\":\"workstation-with-a-very-long-name.lab.example\"}"),
+              std::string::npos)
+        << json.out;
+    EXPECT_NE(json.out.find("{\"key\":\"172.16.5.4\",\"label\":\"172.16.5.4\",\"packets\":1,"
+                            "\"bytes\":64,\"share\":3.5088,\"name\":null}"),
+              std::string::npos)
+        << json.out;
+
+    const auto csv = report({"-S", "h", "--format=csv"});
+    ASSERT_EQ(csv.status, 0) << csv.err;
+    EXPECT_NE(csv.out.find("Host,10.0.0.1,workstation-with-a-very-,,4,1564,85.7456,"
+                           "workstation-with-a-very-long-name.lab.example\r\n"),
+              std::string::npos)
+        << csv.out;
+    EXPECT_NE(csv.out.find("Host,172.16.5.4,172.16.5.4,,1,64,3.5088,\r\n"), std::string::npos)
+        << csv.out;
+
+    const auto numbers = report({"-n", "-S", "h", "--format=json"});
+    EXPECT_EQ(numbers.out.find("\"name\":\""), std::string::npos) << numbers.out;
+}
+
 }  // namespace
