@@ -10,7 +10,9 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
@@ -71,27 +73,62 @@ std::optional<std::string> look_up(lookup_kind kind, const name_key& key) {
     }
 }
 
-// The work the threads share: each takes the next key not yet taken, and
-// writes only its own answer slot.
+// Set by the first SIGINT while names are waited for: the report is then
+// printed at once, with numbers where no name came, and no later block
+// waits for names. The handler is installed with SA_RESETHAND, so a second
+// SIGINT ends the program as a shell expects.
+volatile std::sig_atomic_t names_abandoned = 0;
+
+extern "C" void abandon_names(int) { names_abandoned = 1; }
+
+// Watches for SIGINT while it lives, in place of whatever handler a
+// capture left installed (which would only end a capture that is over).
+// The handler that was there comes back unless the watch caught a SIGINT.
+class interrupt_watch {
+public:
+    interrupt_watch() {
+        struct sigaction action {};
+        action.sa_handler = abandon_names;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESETHAND;
+        installed_ = sigaction(SIGINT, &action, &previous_) == 0;
+    }
+    ~interrupt_watch() {
+        if (installed_ && names_abandoned == 0) {
+            sigaction(SIGINT, &previous_, nullptr);
+        }
+    }
+    interrupt_watch(const interrupt_watch&) = delete;
+    interrupt_watch& operator=(const interrupt_watch&) = delete;
+
+private:
+    struct sigaction previous_ {};
+    bool installed_ = false;
+};
+
+// The work the threads share: each takes the next key not yet taken and
+// stores its answer under the lock. It is shared with the threads, which
+// may outlive a wait that a SIGINT cut short.
 class lookup_work {
 public:
-    lookup_work(lookup_kind kind, std::span<const name_key> keys,
-                std::span<std::optional<std::string>> answers)
-        : kind_(kind), keys_(keys), answers_(answers) {}
+    lookup_work(lookup_kind kind, std::vector<name_key> keys)
+        : kind_(kind), keys_(std::move(keys)), answers_(keys_.size()) {}
 
     void run() {
         for (;;) {
             const std::size_t index = next_.fetch_add(1);
-            if (index >= keys_.size()) {
+            if (index >= keys_.size() || names_abandoned != 0) {
                 return;
             }
+            std::optional<std::string> answer;
             try {
-                answers_[index] = look_up(kind_, keys_[index]);
+                answer = look_up(kind_, keys_[index]);
             } catch (...) {
                 // Without memory for the name the row shows its number.
             }
             {
                 const std::lock_guard lock(mutex_);
+                answers_[index] = std::move(answer);
                 ++done_;
             }
             changed_.notify_one();
@@ -99,12 +136,14 @@ public:
     }
 
     // Waits for every answer, showing how many are in once the wait has
-    // been long. The condition variable's wait goes back to waiting by itself
-    // when a signal interrupts it.
-    void wait_for_all() {
+    // been long, and hands the answers over: all of them, or those in when
+    // a SIGINT stopped the wait. The condition variable's wait goes back to
+    // waiting by itself when a signal interrupts it; the flag is looked at
+    // every 100 ms.
+    std::vector<std::optional<std::string>> wait_for_answers() {
         progress_pace pace;
         std::unique_lock lock(mutex_);
-        while (done_ < keys_.size()) {
+        while (done_ < keys_.size() && names_abandoned == 0) {
             changed_.wait_for(lock, std::chrono::milliseconds(100));
             if (progress_wanted() && pace.due(progress_pace::clock::now())) {
                 std::array<char, 64> text{};
@@ -117,14 +156,17 @@ public:
                 lock.lock();
             }
         }
+        std::vector<std::optional<std::string>> answers =
+            done_ == keys_.size() ? std::move(answers_) : answers_;
         lock.unlock();
         erase_progress();
+        return answers;
     }
 
 private:
     lookup_kind kind_;
-    std::span<const name_key> keys_;
-    std::span<std::optional<std::string>> answers_;
+    std::vector<name_key> keys_;
+    std::vector<std::optional<std::string>> answers_;
     std::atomic<std::size_t> next_{0};
     std::mutex mutex_;
     std::condition_variable changed_;
@@ -151,10 +193,13 @@ private:
     sigset_t previous_;
 };
 
-// Runs the work on up to max_lookups_in_flight threads and returns when all
-// of it is done. Threads that cannot be started are done without; with none
-// at all the calling thread does the work itself.
-void run_concurrently(lookup_work& work, std::size_t keys) {
+// Runs the work on up to max_lookups_in_flight threads and returns the
+// answers when all of them are in, or when a SIGINT stops the wait: the
+// threads still asking are then left to end with the program. Threads that
+// cannot be started are done without; with none at all the calling thread
+// does the work itself.
+std::vector<std::optional<std::string>> run_concurrently(const std::shared_ptr<lookup_work>& work,
+                                                         std::size_t keys) {
     std::vector<std::thread> threads;
     {
         const capture_signals_blocked blocked;
@@ -162,19 +207,30 @@ void run_concurrently(lookup_work& work, std::size_t keys) {
         try {
             threads.reserve(wanted);
             while (threads.size() < wanted) {
-                threads.emplace_back([&work] { work.run(); });
+                threads.emplace_back([work] { work->run(); });
             }
         } catch (const std::system_error&) {
         } catch (const std::bad_alloc&) {
         }
     }
+    const interrupt_watch watch;
     if (threads.empty()) {
-        work.run();
+        work->run();
     }
-    work.wait_for_all();
+    std::vector<std::optional<std::string>> answers = work->wait_for_answers();
+    if (names_abandoned != 0) {
+        std::fputs("tallywire: name lookups stopped by SIGINT: numbers stand where no name "
+                   "came\n",
+                   stderr);
+    }
     for (std::thread& thread : threads) {
-        thread.join();
+        if (names_abandoned != 0) {
+            thread.detach();
+        } else {
+            thread.join();
+        }
     }
+    return answers;
 }
 
 }  // namespace
@@ -208,10 +264,14 @@ row_names look_up_row_names(std::uint32_t kind, std::span<const report_row> rows
         };
         std::for_each(rows.begin(), rows.end(), add);
         std::for_each(wide_rows.begin(), wide_rows.end(), add);
-        std::vector<std::optional<std::string>> names(keys.size());
-        lookup_work work(lookup, keys, names);
-        run_concurrently(work, keys.size());
-        return row_names(std::move(slot_of_row), std::move(names));
+        if (names_abandoned != 0) {
+            // A SIGINT gave up on names: numbers, without asking again.
+            return row_names(std::move(slot_of_row),
+                             std::vector<std::optional<std::string>>(keys.size()));
+        }
+        const std::size_t count = keys.size();
+        auto work = std::make_shared<lookup_work>(lookup, std::move(keys));
+        return row_names(std::move(slot_of_row), run_concurrently(work, count));
     } catch (const std::bad_alloc&) {
         return row_names{};
     }
