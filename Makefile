@@ -11,6 +11,9 @@ FUZZERS := decode_frame snoop_reader pcap_run read_options merge_reader
 
 SAMPLE := data/sample.pcap
 
+# The build's progress without a line for every directory make enters.
+MAKEFLAGS += --no-print-directory
+
 .PHONY: all deps build build-sanitize demo test test-unit test-sanitize bench fuzz install package clean
 
 all: build
