@@ -17,6 +17,20 @@ struct drop_counts {
     std::uint64_t total() const { return by_kernel + by_interface; }
 };
 
+// Frames that land in a catch-all row only because an option is off, so
+// that a line after the report can say which option counts them.
+struct option_hints {
+    // Every frame is on this link type, which only --look-through reads
+    // (its name for the hint), or null.
+    const char* look_through_link = nullptr;
+    // Ethernet frames behind VLAN tags or a PPPoE session header, read
+    // without --look-through.
+    std::uint64_t tagged = 0;
+    std::uint64_t pppoe = 0;
+    // IPv6 packets, on any link.
+    std::uint64_t ipv6 = 0;
+};
+
 struct capture_outcome {
     // Reading stopped at an error (a damaged record, a damaged compressed
     // stream) after the source had opened: the counts cover the frames
@@ -24,6 +38,7 @@ struct capture_outcome {
     bool stopped_at_read_error = false;
     // Set when a live capture ended and libpcap gave its statistics.
     std::optional<drop_counts> drops;
+    option_hints hints;
 };
 
 }  // namespace tallywire

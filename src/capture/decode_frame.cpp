@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "capture/bounded_read.h"
+#include "capture/capture_state.h"
 #include "capture/frame_view.h"
 #include "capture/link_classes.h"
 #include "capture/link_layer.h"
@@ -29,7 +30,14 @@ link_layer classic_link(int datalink, byte_span frame) {
     case DLT_EN10MB: {
         link_layer link{link_class_ethernet, 14};
         if (const auto type = read_big_endian16(frame, 12)) {
-            link.link_code |= std::uint32_t{network_class_of(ethernet_protocols, *type, 0)} << 8;
+            const std::uint8_t network_class = network_class_of(ethernet_protocols, *type, 0);
+            link.link_code |= std::uint32_t{network_class} << 8;
+            if (network_class == 0) [[unlikely]] {
+                // What --look-through would read through, for the hints.
+                option_hints& hints = last_capture_outcome.hints;
+                hints.tagged += is_one_of(*type, vlan_tag_types) ? 1 : 0;
+                hints.pppoe += *type == pppoe_session_type ? 1 : 0;
+            }
         }
         return link;
     }
@@ -60,6 +68,7 @@ void decode_frame(unsigned char* user, const pcap_pkthdr* header, const unsigned
 
     frame_view view;
     view.link_code = link.link_code;
+    last_capture_outcome.hints.ipv6 += (link.link_code >> 8) == network_class_ipv6 ? 1 : 0;
     if (frame.size() > link_header) {
         view.captured = frame.subspan(link_header).first(
             std::min(frame.size() - link_header, packet_data_size));

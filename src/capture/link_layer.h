@@ -23,4 +23,8 @@ struct link_layer {
 // number, and Linux cooked, raw IP and PPP serial captures.
 link_layer look_through_link(int datalink, byte_span frame);
 
+// The name of a link type that only --look-through reads ("Linux
+// cooked"), for the hint after a report; null for the others.
+const char* look_through_only_link(int datalink);
+
 }  // namespace tallywire

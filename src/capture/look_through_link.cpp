@@ -169,4 +169,17 @@ link_layer look_through_link(int datalink, byte_span frame) {
     }
 }
 
+const char* look_through_only_link(int datalink) {
+    switch (datalink) {
+    case DLT_LINUX_SLL:
+    case DLT_LINUX_SLL2: return "Linux cooked";
+    case DLT_RAW:
+    case DLT_IPV4:
+    case DLT_IPV6: return "raw IP";
+    case DLT_LOOP: return "OpenBSD loopback";
+    case DLT_PPP_SERIAL: return "PPP serial";
+    default: return nullptr;
+    }
+}
+
 }  // namespace tallywire

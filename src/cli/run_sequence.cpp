@@ -11,11 +11,13 @@
 #include "cli/options.h"
 #include "cli/usage.h"
 #include "report/drop_notice.h"
+#include "report/option_hints.h"
 #include "merge/merge_reader.h"
 #include "report/report.h"
 #include "settings.h"
 #include "stats/accounting.h"
 #include "stats/stat_tables.h"
+#include "stats/table_keys.h"
 
 namespace tallywire {
 
@@ -70,12 +72,18 @@ int run_statistics(const run_config& config, name_lookups lookups) {
         return 1;
     }
     const int source_result = capture_from_source(config, accounting_sink, &counting);
+    // Read before the report takes the tables' rows.
+    table_counters counted{};
+    if (!stat_tables.empty()) {
+        find_entry(stat_tables.front(), table_key{keys::total_value, 0}, counted);
+    }
     // A report that could not be written whole (a full disk, a closed pipe)
     // is a failed run, not a completed one.
     const int report_result =
         source_result == 0 ? print_report(config, last_capture_outcome, lookups) : 0;
     if (source_result == 0) {
         print_drop_notice(last_capture_outcome);
+        print_option_hints(config, last_capture_outcome.hints, counted.packets);
     }
     close_tables();
     if (source_result != 0 || report_result != 0) {
