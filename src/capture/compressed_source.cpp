@@ -30,7 +30,7 @@ int read_compressed_file(const run_config& config, capture_format code, packet_s
     if (recognise_format(first.first<8>()) == capture_format::snoop) {
         return read_snoop_stream(stream, config, sink, sink_arg);
     }
-    return run_pcap_stream(stream, config, sink, sink_arg);
+    return read_capture_stream(stream, config, sink, sink_arg);
 }
 
 }  // namespace tallywire

@@ -50,12 +50,10 @@ link_layer classic_link(int datalink, byte_span frame) {
 
 }  // namespace
 
-void decode_frame(unsigned char* user, const pcap_pkthdr* header, const unsigned char* bytes) {
-    const auto* context = reinterpret_cast<const capture_context*>(user);
-    const byte_span frame(bytes, header->caplen);
-
-    const link_layer link = context->look_through ? look_through_link(context->datalink, frame)
-                                                  : classic_link(context->datalink, frame);
+void decode_frame_of_link(const capture_context& context, int datalink, byte_span frame,
+                          std::uint32_t wire_length, packet_timestamp timestamp) {
+    const link_layer link = context.look_through ? look_through_link(datalink, frame)
+                                                 : classic_link(datalink, frame);
     const std::size_t link_header = link.header_length;
 
     frame_view view;
@@ -64,11 +62,17 @@ void decode_frame(unsigned char* user, const pcap_pkthdr* header, const unsigned
         view.captured = frame.subspan(link_header).first(
             std::min(frame.size() - link_header, packet_data_size));
     }
-    view.wire_length = header->len;
-    view.timestamp.seconds = header->ts.tv_sec;
-    view.timestamp.microseconds = header->ts.tv_usec;
+    view.wire_length = wire_length;
+    view.timestamp = timestamp;
 
-    context->sink(view, context->sink_arg);
+    context.sink(view, context.sink_arg);
+}
+
+void decode_frame(unsigned char* user, const pcap_pkthdr* header, const unsigned char* bytes) {
+    const auto* context = reinterpret_cast<const capture_context*>(user);
+    decode_frame_of_link(*context, context->datalink, byte_span(bytes, header->caplen),
+                         header->len,
+                         packet_timestamp{header->ts.tv_sec, header->ts.tv_usec});
 }
 
 }  // namespace tallywire

@@ -46,7 +46,8 @@ int capture_from_source(const run_config& config, packet_sink sink, void* sink_a
     if (code == capture_format::gzip || code == capture_format::zstd) {
         return read_compressed_file(config, code, sink, sink_arg);
     }
-    return capture_library();
+    // pcap and pcapng, and anything else, which the reader refuses.
+    return read_capture_file(config, sink, sink_arg);
 }
 
 }  // namespace tallywire
