@@ -86,9 +86,10 @@ file_read capture_file_reader::damaged(std::string text) {
     return file_read::damaged;
 }
 
-void capture_file_reader::note_datalink(int datalink) {
-    if (std::find(datalinks_.begin(), datalinks_.end(), datalink) == datalinks_.end()) {
-        datalinks_.push_back(datalink);
+void capture_file_reader::note_link(int datalink) {
+    const file_link link{datalink, swapped_};
+    if (std::find(links_.begin(), links_.end(), link) == links_.end()) {
+        links_.push_back(link);
     }
 }
 
@@ -146,7 +147,7 @@ bool capture_file_reader::open_pcap(std::uint32_t magic, byte_span header) {
     always_swapped_ = major == 543 || minor < 3;
     pcap_interface_.snap_length = effective_snap_length(u32(header.subspan<12, 4>()));
     pcap_interface_.datalink = datalink_of_linktype(u32(header.subspan<16, 4>()));
-    note_datalink(pcap_interface_.datalink);
+    note_link(pcap_interface_.datalink);
     return true;
 }
 
@@ -188,6 +189,7 @@ file_read capture_file_reader::next_pcap(file_frame& frame) {
                        " captured bytes)");
     }
     frame.datalink = pcap_interface_.datalink;
+    frame.other_order = swapped_;
     frame.bytes = body.first(std::min(captured, pcap_interface_.snap_length));
     frame.wire_length = wire;
     frame.timestamp.seconds = seconds;
@@ -386,7 +388,7 @@ file_read capture_file_reader::read_interface(byte_span body, std::uint64_t star
         }
     }
     interfaces_.push_back(described);
-    note_datalink(described.datalink);
+    note_link(described.datalink);
     return file_read::end;
 }
 
@@ -443,6 +445,7 @@ file_read capture_file_reader::packet_block(std::uint32_t type, byte_span body,
                        " captured bytes, more than its block holds");
     }
     frame.datalink = from.datalink;
+    frame.other_order = swapped_;
     frame.bytes = body.subspan(data_offset, captured);
     frame.wire_length = wire;
     // Seconds and a fraction of the interface's units, the fraction then

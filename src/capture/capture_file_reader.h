@@ -25,8 +25,17 @@
 namespace tallywire {
 
 // One frame as the file holds it.
+// A link type as a filter must know it: libpcap reads the family word of a
+// loopback header in the byte order of the file that holds it.
+struct file_link {
+    int datalink = 0;          // the DLT_ value of the link type
+    bool other_order = false;  // the file (or section) is of the other byte order
+    bool operator==(const file_link&) const = default;
+};
+
 struct file_frame {
     int datalink = 0;               // the DLT_ value of its interface's link type
+    bool other_order = false;       // its file or section is of the other byte order
     byte_span bytes;                // the captured bytes, a view of the input
     std::uint32_t wire_length = 0;  // the length the frame had on the wire
     packet_timestamp timestamp;
@@ -50,10 +59,10 @@ public:
     // What was wrong, for a message: no file name, no newline.
     const std::string& problem() const { return problem_; }
 
-    // The distinct link types (DLT_ values) of the interfaces described so
-    // far, in the order they were first met: one for classic pcap; a pcapng
-    // file may add more with any block it reads.
-    const std::vector<int>& datalinks() const { return datalinks_; }
+    // The distinct link types of the interfaces described so far, in the
+    // order they were first met: one for classic pcap; a pcapng file may
+    // add more with any block it reads.
+    const std::vector<file_link>& links() const { return links_; }
 
     std::uint64_t position() const { return input_.position(); }
 
@@ -74,7 +83,7 @@ private:
     file_read packet_block(std::uint32_t type, byte_span body, std::uint64_t start,
                            file_frame& frame);
     file_read damaged(std::string text);
-    void note_datalink(int datalink);
+    void note_link(int datalink);
     std::uint32_t u32(std::span<const std::uint8_t, 4> bytes) const;
     std::uint16_t u16(std::span<const std::uint8_t, 2> bytes) const;
 
@@ -93,7 +102,7 @@ private:
 
     // pcapng: the current section's interfaces.
     std::vector<interface> interfaces_;
-    std::vector<int> datalinks_;
+    std::vector<file_link> links_;
 };
 
 }  // namespace tallywire

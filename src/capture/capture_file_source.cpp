@@ -76,12 +76,12 @@ int read_records(record_input& input, const run_config& config, packet_sink sink
         const file_read found = reader.next(frame);
         // Every link type is compiled for as soon as its interface is
         // described, before any frame of it is tested.
-        if (reader.datalinks().size() != prepared) {
-            if (!filter.prepare(reader.datalinks())) {
+        if (reader.links().size() != prepared) {
+            if (!filter.prepare(reader.links())) {
                 erase_progress();
                 return -1;
             }
-            prepared = reader.datalinks().size();
+            prepared = reader.links().size();
         }
         if (found == file_read::end) {
             if (run.stream != nullptr && run.stream->failed()) {

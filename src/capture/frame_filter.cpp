@@ -3,6 +3,7 @@
 #include <pcap/pcap.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <utility>
 
@@ -11,7 +12,7 @@
 namespace tallywire {
 
 struct frame_filter::compiled {
-    int datalink = 0;
+    file_link link;
     bpf_program program{};
 
     compiled() = default;
@@ -25,6 +26,39 @@ namespace {
 struct pcap_closer {
     void operator()(pcap_t* handle) const { pcap_close(handle); }
 };
+using pcap_handle = std::unique_ptr<pcap_t, pcap_closer>;
+
+// A capture handle on nothing but a classic file header of the link type
+// in the given byte order. The link type's DLT_ value stands in the header
+// as its file number: the few renumbered DLT_ values read back as
+// themselves (link_type_numbers.h).
+pcap_handle file_handle(const file_link& link, char* errbuf) {
+    const auto word = [&](std::uint32_t value) {
+        return link.other_order ? __builtin_bswap32(value) : value;
+    };
+    const auto half = [&](std::uint16_t value) {
+        return link.other_order ? __builtin_bswap16(value) : value;
+    };
+    struct {
+        std::uint32_t magic;
+        std::uint16_t major, minor;
+        std::uint32_t zone, accuracy, snap_length, link_type;
+    } header = {word(0xa1b2c3d4), half(2), half(4), 0, 0, word(maximum_captured_length),
+                word(static_cast<std::uint32_t>(link.datalink))};
+    static_assert(sizeof header == 24);
+    std::FILE* const file = fmemopen(&header, sizeof header, "rb");
+    if (file == nullptr) {
+        std::snprintf(errbuf, PCAP_ERRBUF_SIZE, "out of memory");
+        return nullptr;
+    }
+    // The header has been read once the handle is open; libpcap closes the
+    // stream with the handle.
+    pcap_t* const handle = pcap_fopen_offline(file, errbuf);
+    if (handle == nullptr) {
+        std::fclose(file);
+    }
+    return pcap_handle(handle);
+}
 
 }  // namespace
 
@@ -32,23 +66,23 @@ frame_filter::frame_filter(std::string expression) : expression_(std::move(expre
 
 frame_filter::~frame_filter() = default;
 
-bool frame_filter::prepare(const std::vector<int>& datalinks) {
+bool frame_filter::prepare(const std::vector<file_link>& links) {
     if (expression_.empty()) {
         return true;
     }
-    for (const int datalink : datalinks) {
+    for (const file_link& link : links) {
         if (std::any_of(programs_.begin(), programs_.end(),
-                        [&](const auto& p) { return p->datalink == datalink; })) {
+                        [&](const auto& p) { return p->link == link; })) {
             continue;
         }
-        const std::unique_ptr<pcap_t, pcap_closer> dead(
-            pcap_open_dead(datalink, static_cast<int>(maximum_captured_length)));
+        char errbuf[PCAP_ERRBUF_SIZE] = "";
+        const pcap_handle dead = file_handle(link, errbuf);
         if (!dead) {
-            std::fputs("pcap_compile(): out of memory\n", stderr);
+            std::fprintf(stderr, "pcap_compile(): %s\n", errbuf);
             return false;
         }
         auto entry = std::make_unique<compiled>();
-        entry->datalink = datalink;
+        entry->link = link;
         // Netmask 0, as for a file libpcap reads: "ip broadcast" compiles.
         if (pcap_compile(dead.get(), &entry->program, expression_.c_str(), 1, 0) < 0) {
             entry->program = bpf_program{};
@@ -61,10 +95,11 @@ bool frame_filter::prepare(const std::vector<int>& datalinks) {
 }
 
 bool frame_filter::run_program(const file_frame& frame) const {
-    if (last_ == nullptr || last_->datalink != frame.datalink) {
+    const file_link link{frame.datalink, frame.other_order};
+    if (last_ == nullptr || !(last_->link == link)) {
         last_ = nullptr;
         for (const auto& p : programs_) {
-            if (p->datalink == frame.datalink) {
+            if (p->link == link) {
                 last_ = p.get();
             }
         }
