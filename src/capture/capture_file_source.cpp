@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "capture/buffered_input.h"
@@ -15,6 +16,7 @@
 #include "capture/capture_state.h"
 #include "capture/decompressing_stream.h"
 #include "capture/file_descriptor.h"
+#include "capture/frame_dealer.h"
 #include "capture/frame_filter.h"
 #include "capture/mapped_file.h"
 #include "capture/record_input.h"
@@ -51,8 +53,11 @@ int stop_at_stream_failure(const decompressing_stream& stream, std::uint64_t fra
     return 0;
 }
 
+// With more than one sink argument, the frames are dealt to a counting
+// thread per argument; the views of a mapping are handed on as they are,
+// those of a buffer copied.
 int read_records(record_input& input, const run_config& config, packet_sink sink,
-                 void* sink_arg, const file_run& run) {
+                 std::span<void* const> sink_args, const file_run& run) {
     capture_file_reader reader(input);
     if (!reader.open()) {
         if (run.stream != nullptr && run.stream->failed()) {
@@ -66,8 +71,15 @@ int read_records(record_input& input, const run_config& config, packet_sink sink
     std::size_t prepared = 0;
     capture_context context;
     context.sink = sink;
-    context.sink_arg = sink_arg;
+    context.sink_arg = sink_args.front();
     context.look_through = config.look_through;
+    std::optional<frame_dealer> dealer;
+    if (sink_args.size() > 1) {
+        dealer.emplace(sink, sink_args, config.look_through, run.mapping == nullptr);
+    }
+    // Pages of a mapping are given back only well behind the reading, past
+    // the frames that batches still waiting to be counted may show.
+    const std::uint64_t release_lag = dealer ? release_step * 8 : 0;
 
     std::uint64_t frames = 0;
     std::uint64_t next_release = release_step;
@@ -100,24 +112,29 @@ int read_records(record_input& input, const run_config& config, packet_sink sink
             return 0;
         }
         if (filter.accepts(frame)) {
-            decode_frame_of_link(context, frame.datalink, frame.bytes, frame.wire_length,
-                                 frame.timestamp);
+            if (dealer) {
+                dealer->deal(frame.datalink, frame.bytes, frame.wire_length, frame.timestamp);
+            } else {
+                decode_frame_of_link(context, frame.datalink, frame.bytes, frame.wire_length,
+                                     frame.timestamp);
+            }
             ++frames;
         }
         if (run.progress != nullptr) {
             run.progress->set_position(reader.position());
             run.progress->count(frame.wire_length);
         }
-        if (run.mapping != nullptr && reader.position() >= next_release) {
-            run.mapping->release_before(reader.position());
-            next_release = reader.position() + release_step;
+        if (run.mapping != nullptr && reader.position() >= next_release + release_lag) {
+            run.mapping->release_before(reader.position() - release_lag);
+            next_release = reader.position() - release_lag + release_step;
         }
     }
 }
 
 }  // namespace
 
-int read_capture_file(const run_config& config, packet_sink sink, void* sink_arg) {
+int read_capture_file(const run_config& config, packet_sink sink,
+                      std::span<void* const> sink_args) {
     const std::string& name = config.source_name;
     const file_descriptor file = open_for_reading(name);
     if (!file) {
@@ -135,23 +152,23 @@ int read_capture_file(const run_config& config, packet_sink sink, void* sink_arg
     mapped_file mapping(file.get());
     if (!mapping.empty()) {
         record_input input(mapping.bytes());
-        return read_records(input, config, sink, sink_arg, file_run{name, nullptr, &mapping, shown});
+        return read_records(input, config, sink, sink_args, file_run{name, nullptr, &mapping, shown});
     }
     descriptor_source source(file.get());
     buffered_input buffered(source, stream_capacity);
     record_input input(buffered);
-    return read_records(input, config, sink, sink_arg, file_run{name, nullptr, nullptr, shown});
+    return read_records(input, config, sink, sink_args, file_run{name, nullptr, nullptr, shown});
 }
 
 int read_capture_stream(decompressing_stream& stream, const run_config& config, packet_sink sink,
-                        void* sink_arg) {
+                        std::span<void* const> sink_args) {
     std::optional<capture_progress> progress;
     if (progress_wanted()) {
         progress.emplace(capture_progress::for_stream());
     }
     buffered_input buffered(stream, stream_capacity);
     record_input input(buffered);
-    return read_records(input, config, sink, sink_arg,
+    return read_records(input, config, sink, sink_args,
                         file_run{config.source_name, &stream, nullptr,
                                  progress ? &*progress : nullptr});
 }

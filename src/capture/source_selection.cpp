@@ -19,6 +19,13 @@ constexpr mode_t probed_type_bits = 0x8000 | 0x2000;
 }  // namespace
 
 int capture_from_source(const run_config& config, packet_sink sink, void* sink_arg) {
+    void* const only[] = {sink_arg};
+    return capture_from_source(config, sink, only);
+}
+
+int capture_from_source(const run_config& config, packet_sink sink,
+                        std::span<void* const> sink_args) {
+    void* const sink_arg = sink_args.front();
     last_capture_outcome = capture_outcome{};
     const std::string& source_name = config.source_name;
     capture_format code = capture_format::pcap;
@@ -44,10 +51,10 @@ int capture_from_source(const run_config& config, packet_sink sink, void* sink_a
         return get_snoop_data(config, sink, sink_arg);
     }
     if (code == capture_format::gzip || code == capture_format::zstd) {
-        return read_compressed_file(config, code, sink, sink_arg);
+        return read_compressed_file(config, code, sink, sink_args);
     }
     // pcap and pcapng, and anything else, which the reader refuses.
-    return read_capture_file(config, sink, sink_arg);
+    return read_capture_file(config, sink, sink_args);
 }
 
 }  // namespace tallywire

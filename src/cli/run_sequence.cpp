@@ -1,10 +1,15 @@
 #include "cli/run_sequence.h"
 
+#include <sched.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <optional>
+#include <vector>
+#include <algorithm>
 
 #include "capture/capture_state.h"
 #include "capture/sources.h"
@@ -16,6 +21,7 @@
 #include "settings.h"
 #include "stats/accounting.h"
 #include "stats/stat_tables.h"
+#include "stats/table_counting.h"
 
 namespace tallywire {
 
@@ -38,6 +44,19 @@ struct merge_input_closer {
         }
     }
 };
+
+// --threads, or one thread per core the process may run on.
+unsigned counting_threads_of(const run_config& config) {
+    if (config.counting_threads != 0) {
+        return config.counting_threads;
+    }
+    cpu_set_t cores;
+    CPU_ZERO(&cores);
+    if (sched_getaffinity(0, sizeof cores, &cores) != 0) {
+        return 1;
+    }
+    return static_cast<unsigned>(std::max(1, CPU_COUNT(&cores)));
+}
 
 }  // namespace
 
@@ -69,7 +88,37 @@ int run_statistics(const run_config& config, name_lookups lookups) {
     if (create_tables(config.stat_kinds, counting) != 0) {
         return 1;
     }
-    const int source_result = capture_from_source(config, accounting_sink, &counting);
+    // A live capture counts on the thread that captures; a file on as many
+    // threads as asked, each into tables of its own, added up at the end.
+    const unsigned threads = config.mode.live ? 1 : counting_threads_of(config);
+    int source_result = 0;
+    if (threads <= 1) {
+        source_result = capture_from_source(config, accounting_sink, &counting);
+    } else {
+        // Memory that runs out on the way (for the threads, their batches
+        // or their tables) ends the run as the tables' own shortage does.
+        try {
+            std::vector<table_counting> sets;
+            if (open_counting_sets(config.stat_kinds, counting, threads, sets) != 0) {
+                close_tables();
+                return 1;
+            }
+            std::vector<void*> sink_args;
+            for (table_counting& set : sets) {
+                sink_args.push_back(&set);
+            }
+            source_result = capture_from_source(config, table_counting_sink, sink_args);
+            if (add_counting_sets(sets) != 0) {
+                close_tables();
+                return 1;
+            }
+        } catch (const std::bad_alloc&) {
+            errno = ENOMEM;
+            std::perror("Fatal! add_entry()");
+            close_tables();
+            return 1;
+        }
+    }
     // A report that could not be written whole (a full disk, a closed pipe)
     // is a failed run, not a completed one.
     const int report_result =
