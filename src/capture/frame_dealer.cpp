@@ -23,16 +23,15 @@ frame_dealer::frame_dealer(packet_sink sink, std::span<void* const> sink_args, b
         free_.push_back(made.get());
         batches_.push_back(std::move(made));
     }
+    // The reading thread counts every few batches itself, into the first
+    // argument: n arguments keep n threads busy, not n + 1 on n cores.
+    own_sink_arg_ = sink_args.empty() ? nullptr : sink_args.front();
     try {
-        for (void* const arg : sink_args) {
+        for (void* const arg : sink_args.subspan(sink_args.empty() ? 0 : 1)) {
             threads_.emplace_back([this, arg] { count_batches(arg); });
         }
     } catch (const std::exception&) {  // std::system_error, std::bad_alloc
-        // Fewer threads than asked for still count every frame; with none,
-        // the reader's own thread counts them into the first argument.
-        if (threads_.empty()) {
-            own_sink_arg_ = sink_args.empty() ? nullptr : sink_args.front();
-        }
+        // Fewer threads than asked for still count every frame.
     }
 }
 
@@ -41,7 +40,9 @@ frame_dealer::~frame_dealer() { finish(); }
 void frame_dealer::hand_on() {
     std::unique_lock lock(mutex_);
     if (filling_ != nullptr && !filling_->frames.empty()) {
-        if (threads_.empty()) {
+        // Its own share: one batch in every (threads + 1), or all of them
+        // when no thread could be started.
+        if (threads_.empty() || ++dealt_ % (threads_.size() + 1) == 0) {
             lock.unlock();
             capture_context context{sink_, own_sink_arg_, 0, look_through_};
             for (const dealt_frame& f : filling_->frames) {

@@ -23,7 +23,8 @@ namespace tallywire {
 
 class frame_dealer {
 public:
-    // One counting thread per sink argument. copy_bytes: the frames' bytes
+    // One counting thread per sink argument but the first, whose frames the
+    // calling thread counts itself between its reads. copy_bytes: the frames' bytes
     // are views that the next read replaces (a buffered input) and are
     // copied into the batch; otherwise the views are handed on as they are
     // and must stay valid until finish() has returned.
@@ -90,8 +91,9 @@ private:
     std::vector<batch*> free_;
     bool finishing_ = false;
     std::vector<std::thread> threads_;
-    // Without threads (none could be started) the batches are counted here.
+    // The reading thread's own share of the batches is counted into this.
     void* own_sink_arg_ = nullptr;
+    std::uint64_t dealt_ = 0;
 };
 
 }  // namespace tallywire

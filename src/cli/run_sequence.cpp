@@ -1,7 +1,5 @@
 #include "cli/run_sequence.h"
 
-#include <sched.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -9,7 +7,6 @@
 #include <new>
 #include <optional>
 #include <vector>
-#include <algorithm>
 
 #include "capture/capture_state.h"
 #include "capture/sources.h"
@@ -45,19 +42,6 @@ struct merge_input_closer {
     }
 };
 
-// --threads, or one thread per core the process may run on.
-unsigned counting_threads_of(const run_config& config) {
-    if (config.counting_threads != 0) {
-        return config.counting_threads;
-    }
-    cpu_set_t cores;
-    CPU_ZERO(&cores);
-    if (sched_getaffinity(0, sizeof cores, &cores) != 0) {
-        return 1;
-    }
-    return static_cast<unsigned>(std::max(1, CPU_COUNT(&cores)));
-}
-
 }  // namespace
 
 int run_merge(const run_config& command_line, name_lookups lookups) {
@@ -90,7 +74,7 @@ int run_statistics(const run_config& config, name_lookups lookups) {
     }
     // A live capture counts on the thread that captures; a file on as many
     // threads as asked, each into tables of its own, added up at the end.
-    const unsigned threads = config.mode.live ? 1 : counting_threads_of(config);
+    const unsigned threads = config.mode.live ? 1 : config.counting_threads;
     int source_result = 0;
     if (threads <= 1) {
         source_result = capture_from_source(config, accounting_sink, &counting);
