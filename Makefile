@@ -7,7 +7,7 @@ PREFIX ?= /usr/local
 CMAKE_FLAGS ?=
 FUZZ_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZERS := decode_frame snoop_reader pcap_run read_options merge_reader
+FUZZERS := decode_frame snoop_reader pcap_run read_options merge_reader capture_file_reader
 
 SAMPLE := data/sample.pcap
 

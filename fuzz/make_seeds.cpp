@@ -2,16 +2,19 @@
 // every input they take, from which the fuzzers mutate.
 //
 //   make_fuzz_seeds DIR   fills DIR/decode_frame, DIR/snoop_reader,
-//                         DIR/pcap_run and DIR/read_options
+//                         DIR/pcap_run, DIR/read_options and
+//                         DIR/capture_file_reader
 
 #include <pcap/pcap.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "gen/capture_writer.h"
@@ -135,6 +138,89 @@ void write_pcap_seed(const fs::path& dir, const std::string& name, int datalink,
     twgen::write_pcap((dir / name).string(), datalink, snap_length, capture);
 }
 
+// A pcapng image in this host's byte order or the other: one section, an
+// interface per link type (the second with a nanosecond resolution and an
+// offset), the frames dealt to them in turns as enhanced packet blocks,
+// with a simple packet block and a block of an unknown type among them.
+bytes pcapng_seed(const std::vector<std::pair<std::uint16_t, std::vector<bytes>>>& links,
+                  bool other_order) {
+    bytes image;
+    const auto encode = [&](std::uint64_t value, int width) {
+        bytes field;
+        for (int i = 0; i < width; ++i) {
+            const int shift = other_order ? 8 * (width - 1 - i) : 8 * i;
+            field.push_back(static_cast<std::uint8_t>(value >> shift));
+        }
+        return field;
+    };
+    const auto put = [&](std::uint64_t value, int width) {
+        const bytes field = encode(value, width);
+        image.insert(image.end(), field.begin(), field.end());
+    };
+    const auto block = [&](std::uint32_t type, const auto& body) {
+        const std::size_t start = image.size();
+        put(type, 4);
+        put(0, 4);  // the length, written once the body is known
+        body();
+        image.resize((image.size() + 3) & ~std::size_t{3}, 0);
+        const bytes length = encode(image.size() - start + 4, 4);
+        std::copy(length.begin(), length.end(), image.begin() + static_cast<std::ptrdiff_t>(start + 4));
+        image.insert(image.end(), length.begin(), length.end());
+    };
+    block(0x0a0d0d0a, [&] {
+        put(0x1a2b3c4d, 4);
+        put(1, 2);
+        put(0, 2);
+        put(~std::uint64_t{0}, 8);
+    });
+    for (std::size_t i = 0; i < links.size(); ++i) {
+        block(1, [&] {
+            put(links[i].first, 2);
+            put(0, 2);
+            put(65535, 4);
+            if (i == 1) {
+                put(9, 2);
+                put(1, 2);
+                put(9, 1);
+                put(0, 3);
+                put(14, 2);
+                put(8, 2);
+                put(3600, 8);
+                put(0, 4);
+            }
+        });
+    }
+    for (std::size_t n = 0;; ++n) {
+        bool any = false;
+        for (std::size_t i = 0; i < links.size(); ++i) {
+            if (n >= links[i].second.size()) {
+                continue;
+            }
+            any = true;
+            const bytes& frame = links[i].second[n];
+            block(6, [&] {
+                put(i, 4);
+                put(0x5000, 4);
+                put(0x12345678u + n, 4);
+                put(frame.size(), 4);
+                put(frame.size() + 4, 4);
+                image.insert(image.end(), frame.begin(), frame.end());
+            });
+        }
+        if (!any) {
+            break;
+        }
+        if (n == 1) {
+            block(3, [&] {
+                put(links[0].second[0].size(), 4);
+                image.insert(image.end(), links[0].second[0].begin(), links[0].second[0].end());
+            });
+            block(0x0bad, [&] { put(0, 4); });
+        }
+    }
+    return image;
+}
+
 // Argument vectors, words separated by NUL.
 using namespace std::string_literals;
 const std::vector<std::string> option_seeds = {
@@ -166,7 +252,8 @@ int main(int argc, char** argv) {
         const fs::path snoop = root / "snoop_reader";
         const fs::path pcap = root / "pcap_run";
         const fs::path options = root / "read_options";
-        for (const fs::path& dir : {decode, snoop, pcap, options}) {
+        const fs::path capture_file = root / "capture_file_reader";
+        for (const fs::path& dir : {decode, snoop, pcap, options, capture_file}) {
             fs::create_directories(dir);
         }
 
@@ -187,6 +274,19 @@ int main(int argc, char** argv) {
         write_pcap_seed(pcap, "raw.pcap", DLT_RAW, 65535, {packets.ipv4_tcp});
         write_seed(pcap, "ethernet.snoop", twgen::snoop_image(as_capture(ethernet)));
         write_deep_pcap_seeds(pcap);
+
+        // The capture file reader: the pcap seeds above as they are, and
+        // pcapng of several link types in either byte order.
+        for (const auto& entry : fs::directory_iterator(pcap)) {
+            if (entry.path().extension() == ".pcap") {
+                fs::copy_file(entry.path(), capture_file / entry.path().filename(),
+                              fs::copy_options::overwrite_existing);
+            }
+        }
+        const std::vector<std::pair<std::uint16_t, std::vector<bytes>>> mixed = {
+            {1, ethernet}, {0, null_link}, {9, ppp}};
+        write_seed(capture_file, "mixed.pcapng", pcapng_seed(mixed, false));
+        write_seed(capture_file, "mixed-other-order.pcapng", pcapng_seed(mixed, true));
 
         int n = 0;
         for (const std::string& words : option_seeds) {

@@ -52,6 +52,10 @@ struct run_config {
     bool look_through = false;  // classify tags, tunnels and more link types
     bool ipv6 = false;          // count IPv6 in Port, Host and Network
     report_format format = report_format::text;
+    // --threads: how many threads count the frames of a file. One by
+    // default: more are exact but, with tables of their own to fill and add
+    // up, not yet faster on the machines measured.
+    unsigned counting_threads = 1;
     // Set by --merge: the file of JSON reports to add up ("-" for standard
     // input), read instead of a capture.
     std::optional<std::string> merge_source;

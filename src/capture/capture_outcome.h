@@ -20,8 +20,9 @@ struct drop_counts {
 // Frames that land in a catch-all row only because an option is off, so
 // that a line after the report can say which option counts them.
 struct option_hints {
-    // Every frame is on this link type, which only --look-through reads
-    // (its name for the hint), or null.
+    // Frames on a link type that only --look-through reads, and its name
+    // for the hint (the last such link type met, in a file of several).
+    std::uint64_t look_through_frames = 0;
     const char* look_through_link = nullptr;
     // Ethernet frames behind VLAN tags or a PPPoE session header, read
     // without --look-through.
@@ -29,6 +30,14 @@ struct option_hints {
     std::uint64_t pppoe = 0;
     // IPv6 packets, on any link.
     std::uint64_t ipv6 = 0;
+
+    void add(const option_hints& more) {
+        look_through_frames += more.look_through_frames;
+        look_through_link = more.look_through_link ? more.look_through_link : look_through_link;
+        tagged += more.tagged;
+        pppoe += more.pppoe;
+        ipv6 += more.ipv6;
+    }
 };
 
 struct capture_outcome {

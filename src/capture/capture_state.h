@@ -29,6 +29,13 @@ extern std::atomic<pcap*> live_capture_handle;
 // source has returned.
 extern capture_outcome last_capture_outcome;
 
+// The hints the decoder counts, per thread, so that counting threads never
+// write one line; flush_thread_hints adds the calling thread's into
+// last_capture_outcome (under a lock) and empties them. Every thread that
+// decodes frames flushes when its share is done.
+extern thread_local option_hints thread_hints;
+void flush_thread_hints();
+
 // Puts the state above back to its initial value.
 void reset_capture_state();
 

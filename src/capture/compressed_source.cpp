@@ -8,7 +8,7 @@
 namespace tallywire {
 
 int read_compressed_file(const run_config& config, capture_format code, packet_sink sink,
-                         void* sink_arg) {
+                         std::span<void* const> sink_args) {
     const std::string& path = config.source_name;
     file_descriptor file = open_for_reading(path);
     if (!file) {
@@ -28,9 +28,9 @@ int read_compressed_file(const run_config& config, capture_format code, packet_s
         return -1;
     }
     if (recognise_format(first.first<8>()) == capture_format::snoop) {
-        return read_snoop_stream(stream, config, sink, sink_arg);
+        return read_snoop_stream(stream, config, sink, sink_args.front());
     }
-    return run_pcap_stream(stream, config, sink, sink_arg);
+    return read_capture_stream(stream, config, sink, sink_args);
 }
 
 }  // namespace tallywire

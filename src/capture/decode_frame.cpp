@@ -34,9 +34,8 @@ link_layer classic_link(int datalink, byte_span frame) {
             link.link_code |= std::uint32_t{network_class} << 8;
             if (network_class == 0) [[unlikely]] {
                 // What --look-through would read through, for the hints.
-                option_hints& hints = last_capture_outcome.hints;
-                hints.tagged += is_one_of(*type, vlan_tag_types) ? 1 : 0;
-                hints.pppoe += *type == pppoe_session_type ? 1 : 0;
+                thread_hints.tagged += is_one_of(*type, vlan_tag_types) ? 1 : 0;
+                thread_hints.pppoe += *type == pppoe_session_type ? 1 : 0;
             }
         }
         return link;
@@ -52,32 +51,40 @@ link_layer classic_link(int datalink, byte_span frame) {
         return link;
     }
     default:
+        if (const char* name = look_through_only_link(datalink)) {
+            ++thread_hints.look_through_frames;
+            thread_hints.look_through_link = name;
+        }
         return {link_class_unknown, 0};
     }
 }
 
 }  // namespace
 
-void decode_frame(unsigned char* user, const pcap_pkthdr* header, const unsigned char* bytes) {
-    const auto* context = reinterpret_cast<const capture_context*>(user);
-    const byte_span frame(bytes, header->caplen);
-
-    const link_layer link = context->look_through ? look_through_link(context->datalink, frame)
-                                                  : classic_link(context->datalink, frame);
+void decode_frame_of_link(const capture_context& context, int datalink, byte_span frame,
+                          std::uint32_t wire_length, packet_timestamp timestamp) {
+    const link_layer link = context.look_through ? look_through_link(datalink, frame)
+                                                 : classic_link(datalink, frame);
     const std::size_t link_header = link.header_length;
 
     frame_view view;
     view.link_code = link.link_code;
-    last_capture_outcome.hints.ipv6 += (link.link_code >> 8) == network_class_ipv6 ? 1 : 0;
+    thread_hints.ipv6 += (link.link_code >> 8) == network_class_ipv6 ? 1 : 0;
     if (frame.size() > link_header) {
         view.captured = frame.subspan(link_header).first(
             std::min(frame.size() - link_header, packet_data_size));
     }
-    view.wire_length = header->len;
-    view.timestamp.seconds = header->ts.tv_sec;
-    view.timestamp.microseconds = header->ts.tv_usec;
+    view.wire_length = wire_length;
+    view.timestamp = timestamp;
 
-    context->sink(view, context->sink_arg);
+    context.sink(view, context.sink_arg);
+}
+
+void decode_frame(unsigned char* user, const pcap_pkthdr* header, const unsigned char* bytes) {
+    const auto* context = reinterpret_cast<const capture_context*>(user);
+    decode_frame_of_link(*context, context->datalink, byte_span(bytes, header->caplen),
+                         header->len,
+                         packet_timestamp{header->ts.tv_sec, header->ts.tv_usec});
 }
 
 }  // namespace tallywire

@@ -18,6 +18,9 @@ constexpr std::array<std::uint8_t, magic_size> snoop_identification = {'s', 'n',
 
 // The pcap magic numbers as their writer's host stored them.
 constexpr std::uint32_t pcap_magic = 0xa1b2c3d4;
+constexpr std::uint32_t nanosecond_pcap_magic = 0xa1b23c4d;
+// A pcapng section header's block type reads the same in either byte order.
+constexpr std::uint32_t pcapng_magic = 0x0a0d0d0a;
 constexpr std::uint32_t modified_pcap_magic = 0xa1b2cd34;
 constexpr std::array<std::uint8_t, 2> gzip_magic = {0x1f, 0x8b};
 constexpr std::array<std::uint8_t, 4> zstd_magic = {0x28, 0xb5, 0x2f, 0xfd};
@@ -35,8 +38,13 @@ bool begins_with(std::span<const std::uint8_t, magic_size> magic,
 std::optional<capture_format> recognise_format(std::span<const std::uint8_t, magic_size> magic) {
     std::uint32_t first_word = 0;
     std::memcpy(&first_word, magic.data(), sizeof first_word);
-    if (first_word == pcap_magic || first_word == __builtin_bswap32(pcap_magic)) {
-        return capture_format::pcap;
+    for (const std::uint32_t magic : {pcap_magic, nanosecond_pcap_magic}) {
+        if (first_word == magic || first_word == __builtin_bswap32(magic)) {
+            return capture_format::pcap;
+        }
+    }
+    if (first_word == pcapng_magic) {
+        return capture_format::pcapng;
     }
     if (first_word == modified_pcap_magic || first_word == __builtin_bswap32(modified_pcap_magic)) {
         return capture_format::modified_pcap;

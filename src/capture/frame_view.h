@@ -50,6 +50,12 @@ struct capture_context {
 // capture_context.
 void decode_frame(unsigned char* user, const pcap_pkthdr* header, const unsigned char* bytes);
 
+// The same for a reader that knows each frame's link type itself (a pcapng
+// file's interfaces may differ in it): datalink is a DLT_ value, frame the
+// captured bytes, which stay where the reader keeps them.
+void decode_frame_of_link(const capture_context& context, int datalink, byte_span frame,
+                          std::uint32_t wire_length, packet_timestamp timestamp);
+
 inline std::uint32_t network_class(const frame_view& frame) {
     return (frame.link_code >> 8) & 0xffu;
 }

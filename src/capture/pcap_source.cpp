@@ -278,9 +278,7 @@ int run_capture(pcap_handle handle, const run_config& config, capture_mode mode,
     context.sink_arg = stream != nullptr ? &counter : sink_arg;
     context.datalink = pcap_datalink(handle.get());
     context.look_through = config.look_through;
-    if (!config.look_through) {
-        last_capture_outcome.hints.look_through_link = look_through_only_link(context.datalink);
-    }
+
 
     capture_running = 1;
     seconds_remaining = capture_seconds;

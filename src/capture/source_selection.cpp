@@ -19,7 +19,14 @@ constexpr mode_t probed_type_bits = 0x8000 | 0x2000;
 }  // namespace
 
 int capture_from_source(const run_config& config, packet_sink sink, void* sink_arg) {
-    last_capture_outcome = capture_outcome{};
+    void* const only[] = {sink_arg};
+    return capture_from_source(config, sink, only);
+}
+
+namespace {
+
+int read_source(const run_config& config, packet_sink sink, std::span<void* const> sink_args) {
+    void* const sink_arg = sink_args.front();
     const std::string& source_name = config.source_name;
     capture_format code = capture_format::pcap;
     const auto capture_library = [&] { return run_pcap_source(config, sink, sink_arg); };
@@ -49,9 +56,22 @@ int capture_from_source(const run_config& config, packet_sink sink, void* sink_a
         return get_snoop_data(config, sink, sink_arg);
     }
     if (code == capture_format::gzip || code == capture_format::zstd) {
-        return read_compressed_file(config, code, sink, sink_arg);
+        return read_compressed_file(config, code, sink, sink_args);
     }
-    return capture_library();
+    // pcap and pcapng, and anything else, which the reader refuses.
+    return read_capture_file(config, sink, sink_args);
+}
+
+}  // namespace
+
+int capture_from_source(const run_config& config, packet_sink sink,
+                        std::span<void* const> sink_args) {
+    last_capture_outcome = capture_outcome{};
+    thread_hints = option_hints{};
+    const int result = read_source(config, sink, sink_args);
+    // The counting threads have flushed theirs by now.
+    flush_thread_hints();
+    return result;
 }
 
 }  // namespace tallywire

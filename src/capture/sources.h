@@ -12,7 +12,7 @@ namespace tallywire {
 
 // The formats the first-bytes probe tells apart; their magic numbers stand
 // in the probe (file_probe.cpp) alone.
-enum class capture_format { pcap, modified_pcap, snoop, gzip, zstd };
+enum class capture_format { pcap, modified_pcap, pcapng, snoop, gzip, zstd };
 
 class decompressing_stream;
 
@@ -27,6 +27,14 @@ class decompressing_stream;
 
 int capture_from_source(const run_config& config, packet_sink sink, void* sink_arg);
 
+// The same with a sink argument per counting thread: a pcap or pcapng file
+// (compressed or not) is read on the calling thread and its frames dealt in
+// batches to one thread per argument, each handing its frames to sink with
+// its own argument; every other source hands every frame to the first.
+// Returns once every frame has been handed on.
+int capture_from_source(const run_config& config, packet_sink sink,
+                        std::span<void* const> sink_args);
+
 // Reads the first eight bytes of path; writes code only for a recognised
 // format. 0 when eight bytes were read, -1 otherwise.
 int probe_file_format(const std::string& path, capture_format& code);
@@ -37,13 +45,25 @@ std::optional<capture_format> recognise_format(std::span<const std::uint8_t, 8> 
 // A gzip or zstd file (format gzip or zstd) named by the
 // config's source, read as the
 // capture it holds: snoop data by the snoop reader, anything else by
-// libpcap with the filter. A damaged compressed stream is reported with
+// the capture file reader with the filter. A damaged compressed stream is reported with
 // the decompressor's text; it fails the source when no frame came before
 // it, and otherwise stops the reading like a damaged record.
 int read_compressed_file(const run_config& config, capture_format code, packet_sink sink,
-                         void* sink_arg);
+                         std::span<void* const> sink_args);
 
 int run_pcap_source(const run_config& config, packet_sink sink, void* sink_arg);
+
+// A pcap or pcapng file named by the config's source, read by tallywire's
+// own reader (capture_file_reader.h) with the config's filter: a damaged
+// record is reported as "pcap_dispatch(): NAME: TEXT" and stops the reading
+// after the frames before it; a header that cannot be read fails the source
+// with "pcap_open(): NAME: TEXT".
+int read_capture_file(const run_config& config, packet_sink sink,
+                      std::span<void* const> sink_args);
+
+// The same for the decompressed stream of a compressed file.
+int read_capture_stream(decompressing_stream& stream, const run_config& config, packet_sink sink,
+                        std::span<void* const> sink_args);
 
 // Reads the decompressed stream with libpcap, as a capture file: with the
 // config's filter, but neither its mode nor its time limit.

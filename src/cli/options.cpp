@@ -30,7 +30,12 @@ enum long_option : int {
     option_ipv6,
     option_format,
     option_merge,
+    option_threads,
 };
+
+// More counting threads than this gain nothing on any machine tallywire
+// runs on, and each costs a set of tables.
+constexpr unsigned most_counting_threads = 256;
 
 constexpr option long_options[] = {
     {"help", no_argument, nullptr, option_help},
@@ -39,6 +44,7 @@ constexpr option long_options[] = {
     {"ipv6", no_argument, nullptr, option_ipv6},
     {"format", required_argument, nullptr, option_format},
     {"merge", required_argument, nullptr, option_merge},
+    {"threads", required_argument, nullptr, option_threads},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -153,6 +159,20 @@ option_reading read_options(int argc, char** argv, run_config& out) {
             break;
         }
         case option_merge: out.merge_source = optarg; break;
+        case option_threads: {
+            char* end = nullptr;
+            errno = 0;
+            const unsigned long threads = std::strtoul(optarg, &end, 10);
+            if (errno != 0 || end == optarg || *end != '\0' || optarg[0] == '-' || threads == 0 ||
+                threads > most_counting_threads) {
+                std::fprintf(stderr, "%s: --threads takes a number from 1 to %u, not '%s'\n",
+                             std::string(base_name(argv[0])).c_str(), most_counting_threads,
+                             optarg);
+                return option_reading{option_outcome::usage};
+            }
+            out.counting_threads = static_cast<unsigned>(threads);
+            break;
+        }
         case 'd':
             out.direction_split = true;
             out.named.direction_split = true;

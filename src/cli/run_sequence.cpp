@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <optional>
+#include <vector>
 
 #include "capture/capture_state.h"
 #include "capture/sources.h"
@@ -17,6 +19,7 @@
 #include "settings.h"
 #include "stats/accounting.h"
 #include "stats/stat_tables.h"
+#include "stats/table_counting.h"
 #include "stats/table_keys.h"
 
 namespace tallywire {
@@ -71,7 +74,37 @@ int run_statistics(const run_config& config, name_lookups lookups) {
     if (create_tables(config.stat_kinds, counting) != 0) {
         return 1;
     }
-    const int source_result = capture_from_source(config, accounting_sink, &counting);
+    // A live capture counts on the thread that captures; a file on as many
+    // threads as asked, each into tables of its own, added up at the end.
+    const unsigned threads = config.mode.live ? 1 : config.counting_threads;
+    int source_result = 0;
+    if (threads <= 1) {
+        source_result = capture_from_source(config, accounting_sink, &counting);
+    } else {
+        // Memory that runs out on the way (for the threads, their batches
+        // or their tables) ends the run as the tables' own shortage does.
+        try {
+            std::vector<table_counting> sets;
+            if (open_counting_sets(config.stat_kinds, counting, threads, sets) != 0) {
+                close_tables();
+                return 1;
+            }
+            std::vector<void*> sink_args;
+            for (table_counting& set : sets) {
+                sink_args.push_back(&set);
+            }
+            source_result = capture_from_source(config, table_counting_sink, sink_args);
+            if (add_counting_sets(sets) != 0) {
+                close_tables();
+                return 1;
+            }
+        } catch (const std::bad_alloc&) {
+            errno = ENOMEM;
+            std::perror("Fatal! add_entry()");
+            close_tables();
+            return 1;
+        }
+    }
     // Read before the report takes the tables' rows.
     table_counters counted{};
     if (!stat_tables.empty()) {

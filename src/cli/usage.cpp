@@ -48,6 +48,7 @@ constexpr const char* long_options_text =
     "\t--format=FORMAT\t- write the report as text (the default), csv or json\n"
     "\t--merge=FILE\t- add up the JSON reports in FILE (- for standard input)\n"
     "\t\t\t  instead of reading a capture, and report the sum\n"
+    "\t--threads=N\t- count a file's frames on N threads (default 1)\n"
     "Exit status: 0 done; 1 usage, a failed source or a refused merge;\n"
     "\t2 the report covers only the frames before a read error\n"
     "Examples: %s --look-through -S l -i any\n"

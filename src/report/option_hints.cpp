@@ -26,11 +26,11 @@ void print_option_hints(const run_config& config, const option_hints& hints,
         return;
     }
     if (!config.look_through) {
-        if (hints.look_through_link != nullptr) {
+        if (hints.look_through_frames != 0 && hints.look_through_link != nullptr) {
             std::fprintf(stderr,
                          "tallywire: %" PRIu64 " of %" PRIu64
                          " frames are on a %s link; --look-through classifies them\n",
-                         frames, frames, hints.look_through_link);
+                         hints.look_through_frames, frames, hints.look_through_link);
         }
         if (hints.tagged != 0) {
             say(hints.tagged, frames, "are VLAN-tagged", "--look-through classifies them");

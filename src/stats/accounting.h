@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "capture/frame_view.h"
 #include "stats/accounting_context.h"
@@ -50,6 +51,21 @@ namespace tallywire {
 // Counts the packet into every table under every non-zero key. context
 // must be the one the tables were created with (create_tables).
 void account_packet(const frame_view& packet, const accounting_context& context);
+
+// The same into tables of the caller's own (open_tables).
+void account_packet_into(std::vector<stat_table>& tables, const frame_view& packet,
+                         const accounting_context& context);
+
+// A counting thread's own tables and the settings they were opened with;
+// added into the run's tables once the source has ended (stats/table_counting.h).
+struct table_counting {
+    accounting_context context;
+    std::vector<stat_table> tables;
+};
+
+// The sink of a counting thread: sink_arg is the address of its
+// table_counting.
+void table_counting_sink(const frame_view& packet, void* sink_arg);
 
 // The sink that the run hands to its source: sink_arg is the address of the
 // run's accounting_context.

@@ -127,9 +127,13 @@ int take_rows(stat_table& table, table_rows& rows) {
     return table.db->take_rows(rows);
 }
 
+// May be called from a counting thread while others still count: the
+// process ends at once, without running destructors under their feet.
+// Nothing of the report has been written yet.
 void end_on_table_error(const char* message) {
     std::perror(message);
-    std::exit(1);
+    std::fflush(nullptr);
+    std::_Exit(1);
 }
 
 void count_packet(stat_table& table, const table_key& key, const frame_view& packet) {

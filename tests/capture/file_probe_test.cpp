@@ -70,10 +70,11 @@ INSTANTIATE_TEST_SUITE_P(
         probe_case{"modified_pcap", host_order(0xa1b2cd34), capture_format::modified_pcap},
         probe_case{"modified_pcap_other_order", other_order(0xa1b2cd34), capture_format::modified_pcap},
         probe_case{"snoop", {'s', 'n', 'o', 'o', 'p', 0, 0, 0}, capture_format::snoop},
-        // Everything else leaves the preset code; the capture library decides.
-        probe_case{"nanosecond_pcap", host_order(0xa1b23c4d), untouched},
-        probe_case{"nanosecond_pcap_other_order", other_order(0xa1b23c4d), untouched},
-        probe_case{"pcapng", {0x0a, 0x0d, 0x0d, 0x0a, 0x1c, 0, 0, 0}, untouched},
+        probe_case{"nanosecond_pcap", host_order(0xa1b23c4d), capture_format::pcap},
+        probe_case{"nanosecond_pcap_other_order", other_order(0xa1b23c4d), capture_format::pcap},
+        probe_case{"pcapng", {0x0a, 0x0d, 0x0d, 0x0a, 0x1c, 0, 0, 0}, capture_format::pcapng},
+        // Everything else leaves the preset code; the capture file reader
+        // refuses it.
         probe_case{"snoop_with_a_nonzero_tail", {'s', 'n', 'o', 'o', 'p', 0, 0, 1}, untouched},
         probe_case{"snoop_in_capitals", {'S', 'N', 'O', 'O', 'P', 0, 0, 0}, untouched},
         probe_case{"snoop_code_as_a_word", host_order(0x736e6f6f), untouched},
