@@ -52,6 +52,10 @@ struct run_config {
     bool look_through = false;  // classify tags, tunnels and more link types
     bool ipv6 = false;          // count IPv6 in Port, Host and Network
     report_format format = report_format::text;
+    // --interval: one report per interval of this many microseconds,
+    // aligned to multiples of it since the Unix epoch; 0 for one report of
+    // the whole run. Always a whole number of milliseconds.
+    std::int64_t interval_microseconds = 0;
     // Set by --merge: the file of JSON reports to add up ("-" for standard
     // input), read instead of a capture.
     std::optional<std::string> merge_source;

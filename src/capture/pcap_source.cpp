@@ -255,7 +255,8 @@ int stop_at_read_error(pcap_t* handle, const decompressing_stream* stream,
 // config's for a source it names, and a file's without a limit for a stream.
 int run_capture(pcap_handle handle, const run_config& config, capture_mode mode,
                 double capture_seconds, packet_sink sink, void* sink_arg,
-                const decompressing_stream* stream, const std::string& device) {
+                const decompressing_stream* stream, const std::string& device,
+                live_tick tick = {}) {
     const std::string& filter_expression = config.filter_expression;
     if (!handle) {
         return -1;
@@ -306,6 +307,9 @@ int run_capture(pcap_handle handle, const run_config& config, capture_mode mode,
         if (progress) {
             progress->look();
         }
+        if (mode.live && tick.call != nullptr) {
+            tick.call(tick.tick_arg);
+        }
         if (n == 0 && !mode.live) {
             // A stream that failed where libpcap saw only an end.
             if (stream != nullptr && stream->failed()) {
@@ -330,11 +334,12 @@ int run_capture(pcap_handle handle, const run_config& config, capture_mode mode,
 
 }  // namespace
 
-int run_pcap_source(const run_config& config, packet_sink sink, void* sink_arg) {
+int run_pcap_source(const run_config& config, packet_sink sink, void* sink_arg,
+                    live_tick tick) {
     std::string device;
     pcap_handle handle = open_source(config, device);
     return run_capture(std::move(handle), config, config.mode, config.capture_seconds, sink,
-                       sink_arg, nullptr, device);
+                       sink_arg, nullptr, device, tick);
 }
 
 int run_pcap_stream(decompressing_stream& stream, const run_config& config, packet_sink sink,

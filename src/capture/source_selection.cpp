@@ -18,11 +18,12 @@ constexpr mode_t probed_type_bits = 0x8000 | 0x2000;
 
 }  // namespace
 
-int capture_from_source(const run_config& config, packet_sink sink, void* sink_arg) {
+int capture_from_source(const run_config& config, packet_sink sink, void* sink_arg,
+                        live_tick tick) {
     last_capture_outcome = capture_outcome{};
     const std::string& source_name = config.source_name;
     capture_format code = capture_format::pcap;
-    const auto capture_library = [&] { return run_pcap_source(config, sink, sink_arg); };
+    const auto capture_library = [&] { return run_pcap_source(config, sink, sink_arg, tick); };
     // A live source is an interface name, whatever file may share it; "-"
     // is standard input, which the capture library reads itself.
     if (config.mode.live || source_name == "-") {

@@ -25,7 +25,16 @@ class decompressing_stream;
 // name and mode, the filter, the time limit and --look-through, which the
 // decoder reads frames by.
 
-int capture_from_source(const run_config& config, packet_sink sink, void* sink_arg);
+// What a live capture calls between its reads, at least once per read
+// timeout (a tenth of a second) however quiet the link: a report per
+// interval closes its intervals by the clock through it.
+struct live_tick {
+    void (*call)(void* tick_arg) = nullptr;
+    void* tick_arg = nullptr;
+};
+
+int capture_from_source(const run_config& config, packet_sink sink, void* sink_arg,
+                        live_tick tick = {});
 
 // Reads the first eight bytes of path; writes code only for a recognised
 // format. 0 when eight bytes were read, -1 otherwise.
@@ -43,7 +52,8 @@ std::optional<capture_format> recognise_format(std::span<const std::uint8_t, 8> 
 int read_compressed_file(const run_config& config, capture_format code, packet_sink sink,
                          void* sink_arg);
 
-int run_pcap_source(const run_config& config, packet_sink sink, void* sink_arg);
+int run_pcap_source(const run_config& config, packet_sink sink, void* sink_arg,
+                    live_tick tick = {});
 
 // Reads the decompressed stream with libpcap, as a capture file: with the
 // config's filter, but neither its mode nor its time limit.

@@ -8,6 +8,7 @@
 
 #include "capture/capture_state.h"
 #include "capture/sources.h"
+#include "cli/interval_run.h"
 #include "cli/options.h"
 #include "cli/usage.h"
 #include "report/drop_notice.h"
@@ -101,6 +102,9 @@ int tallywire_main(int argc, char** argv, name_lookups lookups) {
     }
     if (config.merge_source) {
         return run_merge(config, lookups);
+    }
+    if (config.interval_microseconds != 0) {
+        return run_intervals(config, lookups);
     }
     return run_statistics(config, lookups);
 }

@@ -44,11 +44,12 @@ enum class place { outside, document, settings, kinds, drops, totals, tables, ta
 
 // A member name's slot in its object's table: its length and its first
 // and middle letters tell every member of an object from every other (the
-// table below is checked for that when it is built).
+// table below is checked for that when it is built; "partial" and
+// "version" part only with the first letter weighed thrice).
 constexpr std::size_t name_slots = 64;
 constexpr std::size_t slot_of(std::string_view name) {
     const auto letter = [&](std::size_t at) { return static_cast<unsigned char>(name[at]); };
-    return (name.size() + letter(0) + letter(name.size() / 2) * 6) % name_slots;
+    return (name.size() + letter(0) * 3 + letter(name.size() / 2) * 6) % name_slots;
 }
 
 // The member each slot may stand for, by the place the reader stands in:

@@ -16,6 +16,13 @@
 //    {"key":null,"label":"Total","packets":2,"bytes":120,"share":100.0000}]},
 //    {"kind":"Port","rows":[
 //    {"key":80,"label":"http (80)","packets":2,"bytes":120,"share":100.0000}]}]}
+// Under --interval a run writes one document per interval, one per line
+// (JSON Lines), with three members more after "format":
+//   "interval":{"start":"2026-12-10T09:14:00Z","end":"2026-12-10T09:15:00Z"},
+//   "partial":false,"late":0,
+// "partial" true when the run stopped within the interval, "late" the
+// frames counted in it that came after it had been held open. A whole
+// run's document has none of the three.
 // "settings" comes before "tables", so that a reader can set up its tables
 // before the first row arrives. "direction" stands in rows of Port, Host
 // and Network under -d only. "drops" is null unless a live capture ended
@@ -36,7 +43,16 @@ inline constexpr unsigned format_number = 1;
 inline constexpr std::string_view program_name = "tallywire";
 
 // The objects of a document; tables and rows stand in arrays.
-enum class object : std::uint8_t { document, settings, drops, totals, table, row, none };
+enum class object : std::uint8_t {
+    document,
+    interval,
+    settings,
+    drops,
+    totals,
+    table,
+    row,
+    none
+};
 
 // Every member, by the object it stands in: "packets" and "bytes" stand
 // both in "totals" and in rows.
@@ -44,12 +60,17 @@ enum class member : std::uint8_t {
     program,
     version,
     format,
+    interval,
+    partial,
+    late,
     settings,
     complete,
     read_error,
     drops,
     totals,
     tables,
+    interval_start,
+    interval_end,
     kinds,
     direction_split,
     port_limit,
@@ -85,12 +106,17 @@ inline constexpr member_rule members[] = {
     {member::program, object::document, "program", object::none, true},
     {member::version, object::document, "version", object::none, false},
     {member::format, object::document, "format", object::none, true},
+    {member::interval, object::document, "interval", object::interval, false},
+    {member::partial, object::document, "partial", object::none, false},
+    {member::late, object::document, "late", object::none, false},
     {member::settings, object::document, "settings", object::settings, true},
     {member::complete, object::document, "complete", object::none, true},
     {member::read_error, object::document, "read_error", object::none, false},
     {member::drops, object::document, "drops", object::drops, false},
     {member::totals, object::document, "totals", object::totals, false},
     {member::tables, object::document, "tables", object::table, true},
+    {member::interval_start, object::interval, "start", object::none, true},
+    {member::interval_end, object::interval, "end", object::none, true},
     {member::kinds, object::settings, "kinds", object::none, true},
     {member::direction_split, object::settings, "direction_split", object::none, true},
     {member::port_limit, object::settings, "port_limit", object::none, true},

@@ -1,5 +1,7 @@
 #include "stats/accounting.h"
 
+#include <span>
+
 #include "stats/stat_tables.h"
 
 namespace tallywire {
@@ -52,9 +54,10 @@ void count_wide_two_sided(wide_store& wide, std::uint32_t kind,
 // their cache misses overlap the counting of the other tables. Inlined, as
 // every function whose only effect is a prefetch must be (see
 // wide_store::prefetch).
-[[gnu::always_inline]] inline void prefetch_wide(const key_rules::ipv6_sides& sides, bool split) {
+[[gnu::always_inline]] inline void prefetch_wide(std::span<stat_table> tables,
+                                                 const key_rules::ipv6_sides& sides, bool split) {
     const int destination_direction = split ? 1 : 0;
-    for (const stat_table& table : stat_tables) {
+    for (const stat_table& table : tables) {
         if (const wide_store* wide = table.db ? table.db->wide() : nullptr) {
             if (sides.has_source) {
                 wide->prefetch(keys::ipv6_key(table.kind, sides.source), 0);
@@ -67,18 +70,18 @@ void count_wide_two_sided(wide_store& wide, std::uint32_t kind,
     }
 }
 
-}  // namespace
-
-void account_packet(const frame_view& packet, const accounting_context& context) {
+[[gnu::always_inline]] inline void account_into(std::span<stat_table> tables,
+                                                const frame_view& packet,
+                                                const accounting_context& context) {
     // A copy of the few settings, so that they stay in registers while the
     // tables are written through pointers the compiler cannot see past.
     const accounting_context rules = context;
     const std::uint32_t length = packet.wire_length;
     ipv6_chain_cache chain;
     if (rules.ipv6 && is_ipv6(packet)) {
-        prefetch_wide(key_rules::ipv6_addresses(packet), rules.direction_split);
+        prefetch_wide(tables, key_rules::ipv6_addresses(packet), rules.direction_split);
     }
-    for (stat_table& table : stat_tables) {
+    for (stat_table& table : tables) {
         const std::uint32_t kind = table.kind;
         if (two_sided(kind)) {
             const key_rules::side_values sides = extract_side_keys(kind, packet, chain, rules);
@@ -96,6 +99,17 @@ void account_packet(const frame_view& packet, const accounting_context& context)
             count_one_sided(table, extract_key(kind, packet, true, chain, rules), length);
         }
     }
+}
+
+}  // namespace
+
+void account_packet(const frame_view& packet, const accounting_context& context) {
+    account_into(stat_tables, packet, context);
+}
+
+void account_packet_into(std::span<stat_table> tables, const frame_view& packet,
+                         const accounting_context& context) {
+    account_into(tables, packet, context);
 }
 
 void accounting_sink(const frame_view& packet, void* sink_arg) {

@@ -5,11 +5,13 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 
 #include "capture/frame_view.h"
 #include "stats/accounting_context.h"
 #include "stats/key_rules.h"
 #include "stats/stat_kinds.h"
+#include "stats/stat_tables.h"
 #include "stats/table_records.h"
 
 namespace tallywire {
@@ -50,6 +52,10 @@ namespace tallywire {
 // Counts the packet into every table under every non-zero key. context
 // must be the one the tables were created with (create_tables).
 void account_packet(const frame_view& packet, const accounting_context& context);
+// The same into a set of tables a caller keeps (open_tables), such as the
+// tables of one interval.
+void account_packet_into(std::span<stat_table> tables, const frame_view& packet,
+                         const accounting_context& context);
 
 // The sink that the run hands to its source: sink_arg is the address of the
 // run's accounting_context.
