@@ -116,8 +116,13 @@ void interval_windows::count_elsewhere(const frame_view& frame, std::int64_t at)
     advance_to(at);
     const std::int64_t index = index_of(at);
     if (index < open_.front().index) {
-        ++open_.front().late;
-        account(open_.front(), frame);
+        // The interval held before a file's first frame is not reported
+        // unless a frame is its own: a late one counts in the first that is.
+        window& oldest = !emitting_ && open_.front().frames == 0 && open_.size() > 1
+                             ? open_[1]
+                             : open_.front();
+        ++oldest.late;
+        account(oldest, frame);
         return;
     }
     for (window& candidate : open_) {
