@@ -1,4 +1,5 @@
 #include <pcap/pcap.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -301,8 +302,26 @@ int run_capture(pcap_handle handle, const run_config& config, capture_mode mode,
     auto* const user = progress ? reinterpret_cast<unsigned char*>(&counted)
                                 : reinterpret_cast<unsigned char*>(&context);
 
+    // A clock to follow: the capture library would wait for frames however
+    // long a quiet link stays quiet, so its descriptor is waited on here,
+    // never longer than the read timeout, and read without blocking.
+    const int wake_descriptor = mode.live && tick.call != nullptr
+                                    ? pcap_get_selectable_fd(handle.get())
+                                    : -1;
+    if (wake_descriptor >= 0) {
+        char errbuf[PCAP_ERRBUF_SIZE] = "";
+        pcap_setnonblock(handle.get(), 1, errbuf);
+    }
+
     int result = 0;
     for (;;) {
+        if (wake_descriptor >= 0) {
+            pollfd wait_for{wake_descriptor, POLLIN, 0};
+            poll(&wait_for, 1, live_read_timeout_ms);  // a signal or the timeout ends it too
+            if (capture_running == 0) {
+                break;
+            }
+        }
         const int n = pcap_dispatch(handle.get(), -1, handler, user);
         if (progress) {
             progress->look();
