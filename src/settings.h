@@ -56,6 +56,10 @@ struct run_config {
     // default: more are exact but, with tables of their own to fill and add
     // up, not yet faster on the machines measured.
     unsigned counting_threads = 1;
+    // --interval: one report per interval of this many microseconds,
+    // aligned to multiples of it since the Unix epoch; 0 for one report of
+    // the whole run. Always a whole number of milliseconds.
+    std::int64_t interval_microseconds = 0;
     // Set by --merge: the file of JSON reports to add up ("-" for standard
     // input), read instead of a capture.
     std::optional<std::string> merge_source;

@@ -1,4 +1,5 @@
 #include <pcap/pcap.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -263,7 +264,8 @@ int stop_at_read_error(pcap_t* handle, const decompressing_stream* stream,
 // config's for a source it names, and a file's without a limit for a stream.
 int run_capture(pcap_handle handle, const run_config& config, capture_mode mode,
                 double capture_seconds, packet_sink sink, void* sink_arg,
-                const decompressing_stream* stream, const std::string& device) {
+                const decompressing_stream* stream, const std::string& device,
+                live_tick tick = {}) {
     const std::string& filter_expression = config.filter_expression;
     if (!handle) {
         return -1;
@@ -309,11 +311,32 @@ int run_capture(pcap_handle handle, const run_config& config, capture_mode mode,
     auto* const user = progress ? reinterpret_cast<unsigned char*>(&counted)
                                 : reinterpret_cast<unsigned char*>(&context);
 
+    // A clock to follow: the capture library would wait for frames however
+    // long a quiet link stays quiet, so its descriptor is waited on here,
+    // never longer than the read timeout, and read without blocking.
+    const int wake_descriptor = mode.live && tick.call != nullptr
+                                    ? pcap_get_selectable_fd(handle.get())
+                                    : -1;
+    if (wake_descriptor >= 0) {
+        char errbuf[PCAP_ERRBUF_SIZE] = "";
+        pcap_setnonblock(handle.get(), 1, errbuf);
+    }
+
     int result = 0;
     for (;;) {
+        if (wake_descriptor >= 0) {
+            pollfd wait_for{wake_descriptor, POLLIN, 0};
+            poll(&wait_for, 1, live_read_timeout_ms);  // a signal or the timeout ends it too
+            if (capture_running == 0) {
+                break;
+            }
+        }
         const int n = pcap_dispatch(handle.get(), -1, handler, user);
         if (progress) {
             progress->look();
+        }
+        if (mode.live && tick.call != nullptr) {
+            tick.call(tick.tick_arg);
         }
         if (n == 0 && !mode.live) {
             // A stream that failed where libpcap saw only an end.
@@ -339,11 +362,12 @@ int run_capture(pcap_handle handle, const run_config& config, capture_mode mode,
 
 }  // namespace
 
-int run_pcap_source(const run_config& config, packet_sink sink, void* sink_arg) {
+int run_pcap_source(const run_config& config, packet_sink sink, void* sink_arg,
+                    live_tick tick) {
     std::string device;
     pcap_handle handle = open_source(config, device);
     return run_capture(std::move(handle), config, config.mode, config.capture_seconds, sink,
-                       sink_arg, nullptr, device);
+                       sink_arg, nullptr, device, tick);
 }
 
 int run_pcap_stream(decompressing_stream& stream, const run_config& config, packet_sink sink,

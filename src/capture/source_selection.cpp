@@ -18,18 +18,14 @@ constexpr mode_t probed_type_bits = 0x8000 | 0x2000;
 
 }  // namespace
 
-int capture_from_source(const run_config& config, packet_sink sink, void* sink_arg) {
-    void* const only[] = {sink_arg};
-    return capture_from_source(config, sink, only);
-}
-
 namespace {
 
-int read_source(const run_config& config, packet_sink sink, std::span<void* const> sink_args) {
+int read_source(const run_config& config, packet_sink sink, std::span<void* const> sink_args,
+                live_tick tick) {
     void* const sink_arg = sink_args.front();
     const std::string& source_name = config.source_name;
     capture_format code = capture_format::pcap;
-    const auto capture_library = [&] { return run_pcap_source(config, sink, sink_arg); };
+    const auto capture_library = [&] { return run_pcap_source(config, sink, sink_arg, tick); };
     // A live source is an interface name, whatever file may share it; "-"
     // is standard input, which the capture library reads itself.
     if (config.mode.live || source_name == "-") {
@@ -65,13 +61,19 @@ int read_source(const run_config& config, packet_sink sink, std::span<void* cons
 }  // namespace
 
 int capture_from_source(const run_config& config, packet_sink sink,
-                        std::span<void* const> sink_args) {
+                        std::span<void* const> sink_args, live_tick tick) {
     last_capture_outcome = capture_outcome{};
     thread_hints = option_hints{};
-    const int result = read_source(config, sink, sink_args);
+    const int result = read_source(config, sink, sink_args, tick);
     // The counting threads have flushed theirs by now.
     flush_thread_hints();
     return result;
+}
+
+int capture_from_source(const run_config& config, packet_sink sink, void* sink_arg,
+                        live_tick tick) {
+    void* const only[] = {sink_arg};
+    return capture_from_source(config, sink, only, tick);
 }
 
 }  // namespace tallywire

@@ -25,7 +25,16 @@ class decompressing_stream;
 // name and mode, the filter, the time limit and --look-through, which the
 // decoder reads frames by.
 
-int capture_from_source(const run_config& config, packet_sink sink, void* sink_arg);
+// What a live capture calls between its reads, at least once per read
+// timeout (a tenth of a second) however quiet the link: a report per
+// interval closes its intervals by the clock through it.
+struct live_tick {
+    void (*call)(void* tick_arg) = nullptr;
+    void* tick_arg = nullptr;
+};
+
+int capture_from_source(const run_config& config, packet_sink sink, void* sink_arg,
+                        live_tick tick = {});
 
 // The same with a sink argument per counting thread: a pcap or pcapng file
 // (compressed or not) is read on the calling thread and its frames dealt in
@@ -33,7 +42,7 @@ int capture_from_source(const run_config& config, packet_sink sink, void* sink_a
 // its own argument; every other source hands every frame to the first.
 // Returns once every frame has been handed on.
 int capture_from_source(const run_config& config, packet_sink sink,
-                        std::span<void* const> sink_args);
+                        std::span<void* const> sink_args, live_tick tick = {});
 
 // Reads the first eight bytes of path; writes code only for a recognised
 // format. 0 when eight bytes were read, -1 otherwise.
@@ -51,7 +60,8 @@ std::optional<capture_format> recognise_format(std::span<const std::uint8_t, 8> 
 int read_compressed_file(const run_config& config, capture_format code, packet_sink sink,
                          std::span<void* const> sink_args);
 
-int run_pcap_source(const run_config& config, packet_sink sink, void* sink_arg);
+int run_pcap_source(const run_config& config, packet_sink sink, void* sink_arg,
+                    live_tick tick = {});
 
 // A pcap or pcapng file named by the config's source, read by tallywire's
 // own reader (capture_file_reader.h) with the config's filter: a damaged

@@ -31,6 +31,7 @@ enum long_option : int {
     option_format,
     option_merge,
     option_threads,
+    option_interval,
 };
 
 // More counting threads than this gain nothing on any machine tallywire
@@ -45,6 +46,7 @@ constexpr option long_options[] = {
     {"format", required_argument, nullptr, option_format},
     {"merge", required_argument, nullptr, option_merge},
     {"threads", required_argument, nullptr, option_threads},
+    {"interval", required_argument, nullptr, option_interval},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -100,6 +102,66 @@ std::optional<report_format> parse_format(std::string_view word) {
         }
     }
     return std::nullopt;
+}
+
+// The units --interval takes, in milliseconds; a length without one is in
+// seconds.
+struct interval_unit {
+    std::string_view suffix;
+    std::int64_t milliseconds;
+};
+constexpr interval_unit interval_units[] = {
+    {"ms", 1}, {"s", 1000}, {"m", 60'000}, {"h", 3'600'000}, {"", 1000},
+};
+// Longer than any capture could span, and far from overflowing the
+// microseconds the intervals are reckoned in.
+constexpr std::int64_t longest_interval_ms = std::int64_t{100} * 366 * 24 * 3'600'000;
+
+// A decimal number and an optional unit, as a whole number of at least one
+// millisecond: "500ms", "10", "2.5s", "5m", "1h". Finer lengths than a
+// millisecond are refused rather than rounded, so that the intervals are
+// the ones asked for.
+std::optional<std::int64_t> parse_interval_ms(std::string_view text) {
+    std::size_t digits_end = 0;
+    while (digits_end < text.size() &&
+           ((text[digits_end] >= '0' && text[digits_end] <= '9') || text[digits_end] == '.')) {
+        ++digits_end;
+    }
+    const std::string_view number = text.substr(0, digits_end);
+    const std::string_view suffix = text.substr(digits_end);
+    const interval_unit* unit = nullptr;
+    for (const interval_unit& known : interval_units) {
+        if (known.suffix == suffix) {
+            unit = &known;
+            break;
+        }
+    }
+    const std::size_t point = number.find('.');
+    const std::string_view whole = number.substr(0, point);
+    const std::string_view fraction =
+        point == std::string_view::npos ? std::string_view() : number.substr(point + 1);
+    if (unit == nullptr || (whole.empty() && fraction.empty()) ||
+        fraction.find('.') != std::string_view::npos || whole.size() > 12 || fraction.size() > 6) {
+        return std::nullopt;
+    }
+    // whole.fraction units, in units of 10^-fraction.size() milliseconds.
+    std::int64_t scaled = 0;
+    std::int64_t scale = 1;
+    for (const char digit : whole) {
+        scaled = scaled * 10 + (digit - '0');
+    }
+    for (const char digit : fraction) {
+        scaled = scaled * 10 + (digit - '0');
+        scale *= 10;
+    }
+    if (scaled > longest_interval_ms * scale / unit->milliseconds) {
+        return std::nullopt;
+    }
+    const std::int64_t product = scaled * unit->milliseconds;
+    if (product % scale != 0 || product / scale < 1) {
+        return std::nullopt;
+    }
+    return product / scale;
 }
 
 // A merge reads counts, not frames: an option that chooses or shapes a
@@ -171,6 +233,18 @@ option_reading read_options(int argc, char** argv, run_config& out) {
                 return option_reading{option_outcome::usage};
             }
             out.counting_threads = static_cast<unsigned>(threads);
+            break;
+        }
+        case option_interval: {
+            const std::optional<std::int64_t> milliseconds = parse_interval_ms(optarg);
+            if (!milliseconds) {
+                std::fprintf(stderr,
+                             "%s: --interval takes a length of at least 1ms, such as 500ms, 10, "
+                             "10s, 5m or 1h, not '%s'\n",
+                             std::string(base_name(argv[0])).c_str(), optarg);
+                return option_reading{option_outcome::refused};
+            }
+            out.interval_microseconds = *milliseconds * 1000;
             break;
         }
         case 'd':

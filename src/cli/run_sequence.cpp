@@ -10,10 +10,12 @@
 
 #include "capture/capture_state.h"
 #include "capture/sources.h"
+#include "cli/interval_run.h"
 #include "cli/options.h"
 #include "cli/usage.h"
 #include "report/drop_notice.h"
 #include "report/option_hints.h"
+#include "report/interval_time.h"
 #include "merge/merge_reader.h"
 #include "report/report.h"
 #include "settings.h"
@@ -44,6 +46,30 @@ struct merge_input_closer {
     }
 };
 
+// The sums of reports of intervals: one report per interval, in time
+// order, as the runs over all the parts' frames would have written them.
+int print_merged_intervals(merged_reports& sums, name_lookups lookups) {
+    const int decimals = interval_decimals(sums.interval_length);
+    bool first = true;
+    bool short_of_frames = false;
+    for (auto& [start, interval] : sums.intervals) {
+        interval_mark mark;
+        mark.start = interval_time_text(start, decimals);
+        mark.end = interval_time_text(interval.end_microseconds, decimals);
+        mark.partial = interval.partial;
+        mark.late = interval.late;
+        mark.first = first;
+        first = false;
+        if (print_interval_report(sums.config, interval.tables, interval.outcome, mark,
+                                  lookups) != 0) {
+            return 1;
+        }
+        interval.tables.clear();  // printed: their memory goes now
+        short_of_frames |= interval.outcome.stopped_at_read_error;
+    }
+    return short_of_frames ? 2 : 0;
+}
+
 }  // namespace
 
 int run_merge(const run_config& command_line, name_lookups lookups) {
@@ -58,6 +84,9 @@ int run_merge(const run_config& command_line, name_lookups lookups) {
     std::optional<merged_reports> sums = merge_reports(input.get(), command_line);
     if (!sums) {
         return 1;
+    }
+    if (sums->of_intervals.value_or(false)) {
+        return print_merged_intervals(*sums, lookups);
     }
     if (print_merged_report(sums->config, sums->tables, sums->outcome, lookups) != 0) {
         return 1;
@@ -146,6 +175,9 @@ int tallywire_main(int argc, char** argv, name_lookups lookups) {
     }
     if (config.merge_source) {
         return run_merge(config, lookups);
+    }
+    if (config.interval_microseconds != 0) {
+        return run_intervals(config, lookups);
     }
     return run_statistics(config, lookups);
 }

@@ -49,12 +49,15 @@ constexpr const char* long_options_text =
     "\t--merge=FILE\t- add up the JSON reports in FILE (- for standard input)\n"
     "\t\t\t  instead of reading a capture, and report the sum\n"
     "\t--threads=N\t- count a file's frames on N threads (default 1)\n"
+    "\t--interval=D\t- a report per interval of length D (500ms, 10s, 5m, 1h),\n"
+    "\t\t\t  aligned to multiples of D since 1970 in UTC\n"
     "Exit status: 0 done; 1 usage, a failed source or a refused merge;\n"
     "\t2 the report covers only the frames before a read error\n"
     "Examples: %s --look-through -S l -i any\n"
     "\t  %s --ipv6 -S ph -n -r data.dump\n"
     "\t  %s -n -S a --format=json -r a.pcap > a.json\n"
-    "\t  cat a.json b.json | %s --merge=- -S a -t 20\n";
+    "\t  cat a.json b.json | %s --merge=- -S a -t 20\n"
+    "\t  %s -n -S a --interval=10 --format=json -i eth0 | consumer\n";
 
 void write_usage(std::FILE* out, const char* program_path) {
     const std::string base(base_name(program_path));
@@ -79,7 +82,7 @@ int print_usage(int status, const char* program_path) {
 void print_help(const char* program_path) {
     write_usage(stdout, program_path);
     std::fprintf(stdout, long_options_text, program_path, program_path, program_path,
-                 program_path);
+                 program_path, program_path);
 }
 
 void print_version() { std::printf("tallywire %s\n", TALLYWIRE_VERSION); }

@@ -15,6 +15,7 @@
 #include "merge/json_reader.h"
 #include "merge/merge_settings.h"
 #include "merge/row_adder.h"
+#include "report/interval_time.h"
 #include "report/row_keys.h"
 #include "settings.h"
 #include "stats/stat_kinds.h"
@@ -40,15 +41,16 @@ constexpr field no_field = static_cast<field>(0xfe);
 constexpr field unknown_field = static_cast<field>(0xff);
 
 // Where in a document the reader stands.
-enum class place { outside, document, settings, kinds, drops, totals, tables, table, rows, row, done };
+enum class place { outside, document, interval, settings, kinds, drops, totals, tables, table, rows, row, done };
 
 // A member name's slot in its object's table: its length and its first
 // and middle letters tell every member of an object from every other (the
-// table below is checked for that when it is built).
+// table below is checked for that when it is built; "partial" and
+// "version" part only with the first letter weighed thrice).
 constexpr std::size_t name_slots = 64;
 constexpr std::size_t slot_of(std::string_view name) {
     const auto letter = [&](std::size_t at) { return static_cast<unsigned char>(name[at]); };
-    return (name.size() + letter(0) + letter(name.size() / 2) * 6) % name_slots;
+    return (name.size() + letter(0) * 3 + letter(name.size() / 2) * 6) % name_slots;
 }
 
 // The member each slot may stand for, by the place the reader stands in:
@@ -66,6 +68,7 @@ constexpr auto members_at = [] {
         }
     };
     fill(place::document, doc::object::document);
+    fill(place::interval, doc::object::interval);
     fill(place::settings, doc::object::settings);
     fill(place::drops, doc::object::drops);
     fill(place::totals, doc::object::totals);
@@ -140,6 +143,14 @@ public:
             if (field_ == field::totals) {
                 return enter(place::totals);
             }
+            if (field_ == field::interval) {
+                if (tables_started_ || interval_ != nullptr) {
+                    return refuse("\"interval\" after \"tables\" or twice");
+                }
+                interval_start_.reset();
+                interval_end_.reset();
+                return enter(place::interval);
+            }
             break;
         case place::tables:
             table_ = table_state{};
@@ -155,6 +166,7 @@ public:
     bool EndObject(rapidjson::SizeType) {
         switch (place_) {
         case place::document: return end_document();
+        case place::interval: return end_interval();
         case place::settings: return end_settings();
         case place::drops: return end_drops();
         case place::totals: return leave(place::document);
@@ -178,6 +190,12 @@ public:
             if (!seen(field::settings) || !seen(field::complete)) {
                 return refuse("\"tables\" before \"settings\" and \"complete\"");
             }
+            if (interval_ != nullptr && interval_->tables.empty() &&
+                open_tables(first_settings_->kinds, accounting_context_of(sums_.config),
+                            interval_->tables) != 0) {
+                return refuse(std::string("no memory for the sums: ") + std::strerror(errno));
+            }
+            tables_started_ = true;
             return enter(place::tables);
         }
         if (place_ == place::table && field_ == field::rows) {
@@ -225,6 +243,16 @@ public:
                 return true;
             }
             break;
+        case place::interval:
+            if (field_ == field::interval_start || field_ == field::interval_end) {
+                const std::optional<std::int64_t> time = parse_interval_time(value);
+                if (!time) {
+                    return refuse("an interval bound " + quoted(value) + " that does not parse");
+                }
+                (field_ == field::interval_start ? interval_start_ : interval_end_) = time;
+                return true;
+            }
+            break;
         case place::kinds:
             if (const auto kind = stat_kind_of_name(value)) {
                 stated_.kinds |= *kind;
@@ -267,7 +295,11 @@ public:
                 return value || refuse("cut by -t: not every row is present");
             }
             if (field_ == field::read_error) {
-                sums_.outcome.stopped_at_read_error |= value;
+                read_error_ = value;
+                return true;
+            }
+            if (field_ == field::partial) {
+                partial_ = value;
                 return true;
             }
         } else if (place_ == place::settings) {
@@ -320,6 +352,10 @@ public:
                        refuse("a report of format " + std::to_string(value) +
                               "; this tallywire reads format " +
                               std::to_string(doc::format_number));
+            }
+            if (field_ == field::late) {
+                late_ = value;
+                return true;
             }
             break;
         case place::settings:
@@ -390,17 +426,17 @@ public:
     bool Double(double) { return share_or("a number that is no count"); }
 
 private:
-    static constexpr std::uint32_t document_needed = doc::needed_in(doc::object::document);
-    static constexpr std::uint32_t settings_needed = doc::needed_in(doc::object::settings);
-    static constexpr std::uint32_t table_needed = doc::needed_in(doc::object::table);
-    static constexpr std::uint32_t row_needed = doc::needed_in(doc::object::row);
+    static constexpr doc::member_set document_needed = doc::needed_in(doc::object::document);
+    static constexpr doc::member_set settings_needed = doc::needed_in(doc::object::settings);
+    static constexpr doc::member_set table_needed = doc::needed_in(doc::object::table);
+    static constexpr doc::member_set row_needed = doc::needed_in(doc::object::row);
 
     struct table_state {
         std::uint32_t kind = 0;
-        std::uint32_t seen = 0;  // its members read
+        doc::member_set seen = 0;  // its members read
     };
     struct row_state {
-        std::uint32_t seen = 0;  // its members read
+        doc::member_set seen = 0;  // its members read
         std::optional<std::variant<table_key, wide_key>> key;
         std::string key_text;
         std::optional<std::int8_t> direction;
@@ -468,7 +504,69 @@ private:
             return refuse("not a whole tallywire document: \"format\", \"settings\", "
                           "\"complete\" or \"tables\" is missing");
         }
+        const bool of_interval = interval_ != nullptr;
+        if (sums_.of_intervals && *sums_.of_intervals != of_interval) {
+            return refuse(of_interval ? "a report of an interval among reports of whole runs"
+                                      : "a report of a whole run among reports of intervals");
+        }
+        if (!of_interval && command_line_.interval_microseconds != 0) {
+            return refuse("a report of a whole run: --interval re-bins reports of intervals");
+        }
+        sums_.of_intervals = of_interval;
+        capture_outcome& outcome = of_interval ? interval_->outcome : sums_.outcome;
+        outcome.stopped_at_read_error |= read_error_;
+        if (drops_seen_) {
+            drop_counts sum = outcome.drops.value_or(drop_counts{});
+            if (__builtin_add_overflow(sum.by_kernel, drops_.by_kernel, &sum.by_kernel) ||
+                __builtin_add_overflow(sum.by_interface, drops_.by_interface,
+                                       &sum.by_interface)) {
+                return refuse("its drops bring the sum past 2^64 - 1");
+            }
+            outcome.drops = sum;
+        }
+        if (of_interval) {
+            interval_->partial |= partial_;
+            if (__builtin_add_overflow(interval_->late, late_, &interval_->late)) {
+                return refuse("its late frames bring the sum past 2^64 - 1");
+            }
+        }
         return leave(place::done);
+    }
+
+    // The interval the document's tables add into: its own, or the one of
+    // the command line's length that holds it.
+    bool end_interval() {
+        if (!interval_start_ || !interval_end_) {
+            return refuse("an interval without its start or end");
+        }
+        const std::int64_t start = *interval_start_;
+        const std::int64_t length = *interval_end_ - start;
+        constexpr std::int64_t millisecond = 1000;
+        if (length <= 0 || length % millisecond != 0 || start % length != 0) {
+            return refuse("an interval that is no whole number of milliseconds aligned to "
+                          "its length");
+        }
+        const std::int64_t wanted = command_line_.interval_microseconds;
+        std::int64_t bin = start;
+        if (wanted != 0) {
+            if (wanted % length != 0) {
+                return refuse("its intervals of " + std::to_string(length / millisecond) +
+                              " ms do not add up into --interval's of " +
+                              std::to_string(wanted / millisecond) + " ms: not a multiple");
+            }
+            bin = start - ((start % wanted) + wanted) % wanted;
+            sums_.interval_length = wanted;
+        } else if (sums_.interval_length != 0 && sums_.interval_length != length) {
+            return refuse("its intervals of " + std::to_string(length / millisecond) +
+                          " ms differ from part 1's of " +
+                          std::to_string(sums_.interval_length / millisecond) +
+                          " ms; --interval can add both into longer ones");
+        } else {
+            sums_.interval_length = length;
+        }
+        interval_ = &sums_.intervals[bin];
+        interval_->end_microseconds = bin + sums_.interval_length;
+        return leave(place::document);
     }
 
     bool end_settings() {
@@ -496,14 +594,9 @@ private:
         return leave(place::document);
     }
 
+    // Added at the document's end, into its interval's or the run's.
     bool end_drops() {
-        capture_outcome& outcome = sums_.outcome;
-        drop_counts sum = outcome.drops.value_or(drop_counts{});
-        if (__builtin_add_overflow(sum.by_kernel, drops_.by_kernel, &sum.by_kernel) ||
-            __builtin_add_overflow(sum.by_interface, drops_.by_interface, &sum.by_interface)) {
-            return refuse("its drops bring the sum past 2^64 - 1");
-        }
-        outcome.drops = sum;
+        drops_seen_ = true;
         return leave(place::document);
     }
 
@@ -578,7 +671,7 @@ private:
     }
 
     counting_table* table_sums() {
-        for (stat_table& table : sums_.tables) {
+        for (stat_table& table : interval_ != nullptr ? interval_->tables : sums_.tables) {
             if (table.kind == table_.kind) {
                 return table.db.get();
             }
@@ -596,10 +689,18 @@ private:
     field field_ = no_field;
     std::string unknown_member_;  // the last name the document has no place for
     std::size_t members_ = 0;
-    std::uint32_t seen_ = 0;           // the document's members read
-    std::uint32_t settings_seen_ = 0;  // the settings' members read
+    doc::member_set seen_ = 0;           // the document's members read
+    doc::member_set settings_seen_ = 0;  // the settings' members read
     counting_settings stated_;
     drop_counts drops_;
+    bool drops_seen_ = false;
+    bool tables_started_ = false;
+    bool read_error_ = false;
+    bool partial_ = false;
+    std::uint64_t late_ = 0;
+    std::optional<std::int64_t> interval_start_;
+    std::optional<std::int64_t> interval_end_;
+    interval_sums* interval_ = nullptr;  // the document's, if it is of an interval
     std::uint32_t tables_read_ = 0;
     table_state table_;
     row_state row_;

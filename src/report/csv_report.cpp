@@ -24,6 +24,18 @@ public:
 
     void begin(const report_summary& summary) override {
         total_bytes_ = summary.bytes;
+        interval_.clear();
+        if (summary.interval) {
+            // The interval's bounds lead every line; the header is the run's.
+            interval_ = summary.interval->start + "," + summary.interval->end + ",";
+            if (!summary.interval->first) {
+                return;
+            }
+            out_.put(json_document::name_of(json_document::member::interval_start));
+            out_.put(',');
+            out_.put(json_document::name_of(json_document::member::interval_end));
+            out_.put(',');
+        }
         out_.put(json_document::name_of(json_document::member::kind));
         for (const json_document::member_rule& rule :
              json_document::members_of(json_document::object::row)) {
@@ -41,6 +53,7 @@ public:
 private:
     void take(const labelled_row& row) override {
         std::string& line = out_.text();
+        line.append(interval_);
         line.append(kind_name_);
         for (const json_document::member_rule& rule :
              json_document::members_of(json_document::object::row)) {
@@ -83,6 +96,7 @@ private:
     output_batch out_;
     std::uint64_t total_bytes_ = 0;
     std::string_view kind_name_;
+    std::string interval_;  // "start,end," under --interval
     std::array<char, 64> key_text_{};
 };
 

@@ -17,10 +17,17 @@
 //    {"kind":"Port","rows":[
 //    {"key":80,"label":"http (80)","packets":2,"bytes":120,"share":100.0000,
 //     "name":"http"}]}]}
+// Under --interval a run writes one document per interval, one per line
+// (JSON Lines), with three members more after "format":
+//   "interval":{"start":"2026-12-10T09:14:00Z","end":"2026-12-10T09:15:00Z"},
+//   "partial":false,"late":0,
+// "partial" true when the run stopped within the interval, "late" the
+// frames counted in it that came after it had been held open. A whole
+// run's document has none of the three.
 // "settings" comes before "tables", so that a reader can set up its tables
 // before the first row arrives. "name" is the whole name the resolver gave
-// for a Host, Port or IP row (a label may be cut to its column), or null. "direction" stands in rows of Port, Host
-// and Network under -d only. "drops" is null unless a live capture ended
+// for a Host, Port or IP row (a label may be cut to its column), or null.
+// "direction" stands in rows of Port, Host and Network under -d only. "drops" is null unless a live capture ended
 // with libpcap's statistics.
 
 #include <algorithm>
@@ -38,7 +45,16 @@ inline constexpr unsigned format_number = 1;
 inline constexpr std::string_view program_name = "tallywire";
 
 // The objects of a document; tables and rows stand in arrays.
-enum class object : std::uint8_t { document, settings, drops, totals, table, row, none };
+enum class object : std::uint8_t {
+    document,
+    interval,
+    settings,
+    drops,
+    totals,
+    table,
+    row,
+    none
+};
 
 // Every member, by the object it stands in: "packets" and "bytes" stand
 // both in "totals" and in rows.
@@ -46,12 +62,17 @@ enum class member : std::uint8_t {
     program,
     version,
     format,
+    interval,
+    partial,
+    late,
     settings,
     complete,
     read_error,
     drops,
     totals,
     tables,
+    interval_start,
+    interval_end,
     kinds,
     direction_split,
     port_limit,
@@ -88,12 +109,17 @@ inline constexpr member_rule members[] = {
     {member::program, object::document, "program", object::none, true},
     {member::version, object::document, "version", object::none, false},
     {member::format, object::document, "format", object::none, true},
+    {member::interval, object::document, "interval", object::interval, false},
+    {member::partial, object::document, "partial", object::none, false},
+    {member::late, object::document, "late", object::none, false},
     {member::settings, object::document, "settings", object::settings, true},
     {member::complete, object::document, "complete", object::none, true},
     {member::read_error, object::document, "read_error", object::none, false},
     {member::drops, object::document, "drops", object::drops, false},
     {member::totals, object::document, "totals", object::totals, false},
     {member::tables, object::document, "tables", object::table, true},
+    {member::interval_start, object::interval, "start", object::none, true},
+    {member::interval_end, object::interval, "end", object::none, true},
     {member::kinds, object::settings, "kinds", object::none, true},
     {member::direction_split, object::settings, "direction_split", object::none, true},
     {member::port_limit, object::settings, "port_limit", object::none, true},
@@ -129,18 +155,19 @@ constexpr std::span<const member_rule> members_of(object in) {
 }
 
 // A set of members, one bit each.
-constexpr std::uint32_t bit_of(member id) { return std::uint32_t{1} << static_cast<unsigned>(id); }
+using member_set = std::uint64_t;
+constexpr member_set bit_of(member id) { return member_set{1} << static_cast<unsigned>(id); }
 
 // The members of an object a document cannot be added up without.
-constexpr std::uint32_t needed_in(object in) {
-    std::uint32_t needed = 0;
+constexpr member_set needed_in(object in) {
+    member_set needed = 0;
     for (const member_rule& rule : members_of(in)) {
         needed |= rule.needed ? bit_of(rule.id) : 0;
     }
     return needed;
 }
 
-static_assert(std::size(members) <= 32, "a set of members is one 32-bit word");
+static_assert(std::size(members) <= 64, "a set of members is one 64-bit word");
 static_assert([] {
     for (std::size_t at = 0; at < std::size(members); ++at) {
         if (static_cast<std::size_t>(members[at].id) != at ||

@@ -24,15 +24,28 @@ public:
 
     void begin(const report_summary& summary) override {
         total_bytes_ = summary.bytes;
+        // An interval's document is one line of JSON Lines; a whole run's
+        // puts each table and row on a line of its own.
+        separator_ = summary.interval ? "," : ",\n";
+        opening_ = summary.interval ? "" : "\n";
         const run_config& chosen = config_;
         std::string& text = out_.text();
         text.push_back('{');
         for (const doc::member_rule& rule : doc::members_of(doc::object::document)) {
+            const bool of_interval = rule.id == doc::member::interval ||
+                                     rule.id == doc::member::partial ||
+                                     rule.id == doc::member::late;
+            if (of_interval && !summary.interval) {
+                continue;  // a whole run's document
+            }
             member(rule);
             switch (rule.id) {
             case doc::member::program: append_json_string(text, doc::program_name); break;
             case doc::member::version: append_json_string(text, TALLYWIRE_VERSION); break;
             case doc::member::format: out_.put_number(doc::format_number); break;
+            case doc::member::interval: put_interval(*summary.interval); break;
+            case doc::member::partial: put_bool(summary.interval->partial); break;
+            case doc::member::late: out_.put_number(summary.interval->late); break;
             case doc::member::settings: put_settings(chosen); break;
             case doc::member::complete: put_bool(summary.complete); break;
             case doc::member::read_error: put_bool(summary.outcome.stopped_at_read_error); break;
@@ -46,7 +59,10 @@ public:
                 }
                 text.push_back('}');
                 break;
-            case doc::member::tables: text.append("[\n"); break;  // left open for the tables
+            case doc::member::tables:  // left open for the tables
+                text.push_back('[');
+                text.append(opening_);
+                break;
             default: break;
             }
         }
@@ -54,7 +70,10 @@ public:
 
     void begin_table(std::uint32_t kind) override {
         std::string& text = out_.text();
-        text.append(first_table_ ? "{" : ",\n{");
+        if (!first_table_) {
+            text.append(separator_);
+        }
+        text.push_back('{');
         first_table_ = false;
         for (const doc::member_rule& rule : doc::members_of(doc::object::table)) {
             member(rule);
@@ -79,7 +98,8 @@ public:
 private:
     void take(const labelled_row& row) override {
         std::string& text = out_.text();
-        text.append(first_row_ ? "\n{" : ",\n{");
+        text.append(first_row_ ? opening_ : separator_);
+        text.push_back('{');
         first_row_ = false;
         for (const doc::member_rule& rule : doc::members_of(doc::object::row)) {
             if (rule.id == doc::member::direction && row.suffix.empty()) {
@@ -144,6 +164,17 @@ private:
         text.push_back('}');
     }
 
+    void put_interval(const interval_mark& interval) {
+        std::string& text = out_.text();
+        text.push_back('{');
+        for (const doc::member_rule& rule : doc::members_of(doc::object::interval)) {
+            member(rule);
+            append_json_string(text, rule.id == doc::member::interval_start ? interval.start
+                                                                             : interval.end);
+        }
+        text.push_back('}');
+    }
+
     void put_drops(const std::optional<drop_counts>& drops) {
         std::string& text = out_.text();
         if (!drops) {
@@ -199,6 +230,8 @@ private:
     const run_config& config_;
     output_batch out_;
     std::uint64_t total_bytes_ = 0;
+    std::string_view separator_ = ",\n";  // between tables, between rows
+    std::string_view opening_ = "\n";      // before the first table, the first row
     bool first_table_ = true;
     bool first_row_ = true;
     std::array<char, 64> key_text_{};

@@ -80,11 +80,14 @@ bool every_row_printed(std::span<stat_table> tables, std::int32_t max_lines) {
 // The tables are printed one at a time, so that each one's rows can be let
 // go before the next is taken.
 int print_tables(const run_config& config, name_lookups lookups, std::span<stat_table> tables,
-                 const capture_outcome& outcome) {
+                 const capture_outcome& outcome, const interval_mark* interval) {
     const std::unique_ptr<report_writer> writer = make_report_writer(config, stdout);
     const label_settings labels = label_settings_of(config, lookups);
     report_summary summary;
     summary.outcome = outcome;
+    if (interval != nullptr) {
+        summary.interval = *interval;
+    }
     summary.complete = every_row_printed(tables, config.max_lines);
     table_rows rows;
     std::vector<wide_row> wide_rows;
@@ -92,7 +95,15 @@ int print_tables(const run_config& config, name_lookups lookups, std::span<stat_
         take(tables[0], rows, wide_rows);
     }
     if (rows.size() == 0) {
-        std::fputs("No packets processed.\n", stderr);
+        if (interval != nullptr && config.format == report_format::text) {
+            // A quiet interval between busy ones: its line says it was.
+            writer->begin(summary);
+            writer->end();
+            return finish_output();
+        }
+        if (interval == nullptr) {
+            std::fputs("No packets processed.\n", stderr);
+        }
         // A program still gets a document it can read: no rows, zero totals.
         if (config.format == report_format::text) {
             return 0;
@@ -130,16 +141,36 @@ int print_tables(const run_config& config, name_lookups lookups, std::span<stat_
     return finish_output();
 }
 
+// The JSON document says how many frames came late; the text and CSV
+// reports have no place for it that a reader of the counts would see.
+void tell_late_frames(const run_config& config, const interval_mark& interval) {
+    if (interval.late != 0 && config.format != report_format::json) {
+        std::fprintf(stderr,
+                     "tallywire: interval %s/%s holds %llu frames that came after it had "
+                     "closed\n",
+                     interval.start.c_str(), interval.end.c_str(),
+                     static_cast<unsigned long long>(interval.late));
+    }
+}
+
 }  // namespace
 
 int print_report(const run_config& config, const capture_outcome& outcome,
                  name_lookups lookups) {
-    return print_tables(config, lookups, stat_tables, outcome);
+    return print_tables(config, lookups, stat_tables, outcome, nullptr);
 }
 
 int print_merged_report(const run_config& config, std::span<stat_table> tables,
                         const capture_outcome& outcome, name_lookups lookups) {
-    return print_tables(config, lookups, tables, outcome);
+    return print_tables(config, lookups, tables, outcome, nullptr);
+}
+
+int print_interval_report(const run_config& config, std::span<stat_table> tables,
+                          const capture_outcome& outcome, const interval_mark& interval,
+                          name_lookups lookups) {
+    const int result = print_tables(config, lookups, tables, outcome, &interval);
+    tell_late_frames(config, interval);
+    return result;
 }
 
 }  // namespace tallywire

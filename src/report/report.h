@@ -5,6 +5,7 @@
 
 #include "capture/capture_outcome.h"
 #include "report/labelled_rows.h"
+#include "report/report_writer.h"
 #include "settings.h"
 #include "stats/stat_tables.h"
 
@@ -26,6 +27,16 @@ int print_report(const run_config& config, const capture_outcome& outcome,
 int print_merged_report(const run_config& config, std::span<stat_table> tables,
                         const capture_outcome& outcome,
                         name_lookups lookups = name_lookups::ahead);
+
+// One interval's report (--interval) of the tables, which are left empty:
+// in text preceded by its "Interval START/END:" line, which an interval
+// without frames prints alone; in JSON a document of its own, on one line
+// with its interval; in CSV the interval's lines, after the run's header
+// when the mark says it is the first. Frames counted late are told on
+// standard error for text and CSV. 0, or -1 as print_report.
+int print_interval_report(const run_config& config, std::span<stat_table> tables,
+                          const capture_outcome& outcome, const interval_mark& interval,
+                          name_lookups lookups = name_lookups::ahead);
 
 // Replaces rows with every entry of the table, in key order, and returns
 // the count; the table is left empty (see take_rows). A table failure

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "capture/capture_outcome.h"
 #include "report/labelled_rows.h"
@@ -14,12 +16,24 @@
 
 namespace tallywire {
 
+// The interval a report covers, under --interval: its bounds as text
+// (interval_time.h), and what its reader must know of it.
+struct interval_mark {
+    std::string start;
+    std::string end;
+    bool partial = false;    // the run stopped within it
+    std::uint64_t late = 0;  // frames counted in it that came after its hold
+    bool first = false;      // the run's first report: CSV writes its header
+};
+
 struct report_summary {
     std::uint64_t packets = 0;
     std::uint64_t bytes = 0;
     // False when -t left rows out.
     bool complete = true;
     capture_outcome outcome;
+    // Set for one interval's report; a whole run's has none.
+    std::optional<interval_mark> interval;
 };
 
 class report_writer {

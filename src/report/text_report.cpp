@@ -14,7 +14,14 @@ class text_report final : public report_writer {
 public:
     explicit text_report(std::FILE* out) : out_(out) {}
 
-    void begin(const report_summary& summary) override { total_bytes_ = summary.bytes; }
+    void begin(const report_summary& summary) override {
+        total_bytes_ = summary.bytes;
+        if (summary.interval) {
+            std::fprintf(out_, "Interval %s/%s:%s\n", summary.interval->start.c_str(),
+                         summary.interval->end.c_str(),
+                         summary.interval->partial ? " (partial)" : "");
+        }
+    }
 
     void begin_table(std::uint32_t kind) override {
         const std::string_view name = stat_kind_name(kind);

@@ -1,5 +1,7 @@
 #include "stats/accounting.h"
 
+#include <span>
+
 #include "stats/stat_tables.h"
 
 namespace tallywire {
@@ -52,7 +54,7 @@ void count_wide_two_sided(wide_store& wide, std::uint32_t kind,
 // their cache misses overlap the counting of the other tables. Inlined, as
 // every function whose only effect is a prefetch must be (see
 // wide_store::prefetch).
-[[gnu::always_inline]] inline void prefetch_wide(const std::vector<stat_table>& tables,
+[[gnu::always_inline]] inline void prefetch_wide(std::span<stat_table> tables,
                                                  const key_rules::ipv6_sides& sides, bool split) {
     const int destination_direction = split ? 1 : 0;
     for (const stat_table& table : tables) {
@@ -68,10 +70,9 @@ void count_wide_two_sided(wide_store& wide, std::uint32_t kind,
     }
 }
 
-}  // namespace
-
-void account_packet_into(std::vector<stat_table>& tables, const frame_view& packet,
-                         const accounting_context& context) {
+[[gnu::always_inline]] inline void account_into(std::span<stat_table> tables,
+                                                const frame_view& packet,
+                                                const accounting_context& context) {
     // A copy of the few settings, so that they stay in registers while the
     // tables are written through pointers the compiler cannot see past.
     const accounting_context rules = context;
@@ -100,8 +101,15 @@ void account_packet_into(std::vector<stat_table>& tables, const frame_view& pack
     }
 }
 
+}  // namespace
+
 void account_packet(const frame_view& packet, const accounting_context& context) {
-    account_packet_into(stat_tables, packet, context);
+    account_into(stat_tables, packet, context);
+}
+
+void account_packet_into(std::span<stat_table> tables, const frame_view& packet,
+                         const accounting_context& context) {
+    account_into(tables, packet, context);
 }
 
 void accounting_sink(const frame_view& packet, void* sink_arg) {

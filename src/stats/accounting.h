@@ -5,12 +5,14 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "capture/frame_view.h"
 #include "stats/accounting_context.h"
 #include "stats/key_rules.h"
 #include "stats/stat_kinds.h"
+#include "stats/stat_tables.h"
 #include "stats/table_records.h"
 
 namespace tallywire {
@@ -51,9 +53,9 @@ namespace tallywire {
 // Counts the packet into every table under every non-zero key. context
 // must be the one the tables were created with (create_tables).
 void account_packet(const frame_view& packet, const accounting_context& context);
-
-// The same into tables of the caller's own (open_tables).
-void account_packet_into(std::vector<stat_table>& tables, const frame_view& packet,
+// The same into a set of tables a caller keeps (open_tables), such as the
+// tables of one interval or of one counting thread.
+void account_packet_into(std::span<stat_table> tables, const frame_view& packet,
                          const accounting_context& context);
 
 // A counting thread's own tables and the settings they were opened with;

@@ -347,3 +347,44 @@ TEST(GenCommand, UnwritableOutputIsAFailure) {
 }
 
 }  // namespace
+
+namespace {
+
+// The timing options move the frames in time and nothing else: the fact
+// record and the capture agree on every stamp, and the frames' bytes are
+// those of the same mix without them.
+TEST(GenCommand, TimingSpreadsTheStampsOnly) {
+    twtest::temp_dir dir;
+    const auto timed = gen({"-o", dir.file("timed.pcap"), "-n", "200", "--start", "86400",
+                            "--rate", "10", "--pause", "50:30", "--burst", "20:5", "-R",
+                            dir.file("timed.tsv")});
+    ASSERT_EQ(timed.status, 0) << timed.err;
+    ASSERT_EQ(gen({"-o", dir.file("plain.pcap"), "-n", "200"}).status, 0);
+    const tools_test::pcap_read_back frames = tools_test::read_with_libpcap(dir.file("timed.pcap"));
+    const tools_test::pcap_read_back plain = tools_test::read_with_libpcap(dir.file("plain.pcap"));
+    const std::vector<twgen::frame_fact> facts = twgen::read_facts(dir.file("timed.tsv"));
+    ASSERT_EQ(facts.size(), 200u);
+    ASSERT_EQ(frames.headers.size(), 200u);
+    EXPECT_EQ(frames.bodies, plain.bodies);
+    std::int64_t previous = 0;
+    for (std::size_t i = 0; i < facts.size(); ++i) {
+        const std::int64_t at = facts[i].seconds * 1'000'000 + facts[i].microseconds;
+        EXPECT_EQ(facts[i].seconds, frames.headers[i].ts.tv_sec) << i;
+        EXPECT_EQ(facts[i].microseconds, frames.headers[i].ts.tv_usec) << i;
+        if (i == 0) {
+            EXPECT_GE(at, 86'400'000'000);
+            EXPECT_LT(at, 86'400'200'000);  // one gap of a mean of 0.1 s at most twice that
+        } else if (i % 20 != 0 && i % 20 < 5) {
+            EXPECT_EQ(at, previous) << "frame " << i << " of a burst";
+        } else if (i % 50 == 0) {
+            EXPECT_GE(at - previous, 30'000'000) << "frame " << i << " after a pause";
+        }
+        EXPECT_GE(at, previous);
+        previous = at;
+    }
+    EXPECT_NE(gen({"-o", dir.file("x.pcap"), "--rate", "0"}).status, 0);
+    EXPECT_NE(gen({"-o", dir.file("x.pcap"), "--pause", "10"}).status, 0);
+    EXPECT_NE(gen({"-o", dir.file("x.pcap"), "--burst", "x:1"}).status, 0);
+}
+
+}  // namespace

@@ -169,6 +169,9 @@ tools_test::read_result expected_fact(int datalink, const twgen::frame& f,
     expected.header_words = 0;
     expected.wire_length = f.wire_length;
     expected.captured_length = static_cast<std::uint32_t>(f.bytes.size());
+    // The time is the capture record's, not the bytes'.
+    expected.seconds = f.seconds;
+    expected.microseconds = static_cast<std::uint32_t>(f.microseconds);
     expected.link_word = plain_word(datalink, f.bytes, expected);
     if (layers.fault.empty() && plainly_readable(datalink, expected.link_word, expected)) {
         const tools_test::read_result plain =
@@ -713,7 +716,7 @@ TEST(FactRecord, DamagedLinesAreRefusedWithTheirLineNumber) {
     // The first fact of seed 1 is a VLAN frame; its later columns, spoilt
     // one at a time.
     const std::string later = "\teth:0x8100:14,tag:0x0800:4\t18\t0x0800\t4\t179.27.244.85\t"
-                              "161.0.140.83\t-\t17\t0\t38\t1\t80\t110\n";
+                              "161.0.140.83\t-\t17\t0\t38\t1\t80\t110\t1700000000\t712\n";
     ASSERT_NE(line.find(later), std::string::npos) << line;
     const std::string first = line.substr(0, line.find(later));
     auto spoilt = [&](const std::string& from, const std::string& to) {
@@ -742,6 +745,8 @@ TEST(FactRecord, DamagedLinesAreRefusedWithTheirLineNumber) {
         {"extension without a size", spoilt("\t-\t17", "\t60\t17")},
         {"extension type 256", spoilt("\t-\t17", "\t256:8\t17")},
         {"port out of range in the later columns", spoilt("\t80\t110", "\t80\t65536")},
+        {"microseconds past a second", spoilt("\t712\n", "\t1000000\n")},
+        {"seconds not a number", spoilt("\t1700000000\t", "\tnow\t")},
     };
     for (const damage& d : cases) {
         twgen::write_file(dir.file("facts.tsv"),

@@ -22,13 +22,13 @@ namespace {
 
 // Columns are only ever added at the end, so that a line cut after the
 // 14th field still reads as it always did.
-constexpr std::array<std::string_view, 27> columns = {
+constexpr std::array<std::string_view, 29> columns = {
     "datalink",    "kind",     "link_word",    "ip_version",      "protocol",
     "src",         "dst",      "has_ports",    "src_port",        "dst_port",
     "header_words", "fragment_offset", "wire_length", "captured_length",
     "layers", "net_offset", "net_word", "net_version", "net_src", "net_dst", "extensions",
     "upper_protocol", "net_fragment_offset", "transport_offset", "net_has_ports",
-    "net_src_port", "net_dst_port"};
+    "net_src_port", "net_dst_port", "seconds", "microseconds"};
 
 // An empty list or address is written as "-", so that no field is empty.
 constexpr std::string_view none = "-";
@@ -219,6 +219,8 @@ frame_fact parse_fact(const field_reader& in) {
     fact.net_has_ports = in.number<int>(24, 1) == 1;
     fact.net_src_port = in.number<std::uint16_t>(25, 65535);
     fact.net_dst_port = in.number<std::uint16_t>(26, 65535);
+    fact.seconds = in.number<std::int64_t>(27, INT64_MAX);
+    fact.microseconds = in.number<std::uint32_t>(28, 999999);
     return fact;
 }
 
@@ -241,7 +243,7 @@ void write_fact(std::ostream& out, const frame_fact& fact) {
         << extensions_text(fact.extensions) << '\t' << unsigned{fact.upper_protocol} << '\t'
         << fact.net_fragment_offset << '\t' << fact.transport_offset << '\t'
         << (fact.net_has_ports ? 1 : 0) << '\t' << fact.net_src_port << '\t'
-        << fact.net_dst_port << '\n';
+        << fact.net_dst_port << '\t' << fact.seconds << '\t' << fact.microseconds << '\n';
 }
 
 std::vector<frame_fact> read_facts(const std::string& path) {

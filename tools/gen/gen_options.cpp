@@ -6,6 +6,8 @@
 #include <array>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 #include <string_view>
 
 namespace twgen {
@@ -152,8 +154,31 @@ enum long_option {
     max_length_option,
     ipv6_hosts_option,
     vary_framing_option,
-    cut_frames_option
+    cut_frames_option,
+    start_option,
+    rate_option,
+    pause_option,
+    burst_option
 };
+
+// "EVERY:AMOUNT", two numbers; AMOUNT may have decimals when fractional is set
+// (and is then returned in millionths).
+bool read_pair(const char* name, std::string_view text, bool fractional, std::uint64_t& every,
+               std::int64_t& amount) {
+    const std::size_t colon = text.find(':');
+    if (colon == std::string_view::npos ||
+        !read_number(name, text.substr(0, colon), 1, UINT64_MAX, every)) {
+        return complain(name, "expected EVERY:AMOUNT", text);
+    }
+    const std::string rest(text.substr(colon + 1));
+    char* end = nullptr;
+    const double value = std::strtod(rest.c_str(), &end);
+    if (rest.empty() || *end != '\0' || !(value >= 0 && value <= 1e9)) {
+        return complain(name, "expected EVERY:AMOUNT", text);
+    }
+    amount = static_cast<std::int64_t>(fractional ? value * 1e6 + 0.5 : value);
+    return true;
+}
 
 bool read_option(int option, std::string_view arg, gen_options& out) {
     mix_options& mix = out.mix;
@@ -200,6 +225,20 @@ bool read_option(int option, std::string_view arg, gen_options& out) {
     case cut_frames_option:
         mix.cut_frames = true;
         return true;
+    case start_option:
+        return read_number("--start", arg, 0, 4000000000, mix.start_seconds);
+    case rate_option:
+        return read_number("--rate", arg, 1, 1000000, mix.rate);
+    case pause_option:
+        return read_pair("--pause", arg, true, mix.pause_every, mix.pause_microseconds);
+    case burst_option: {
+        std::int64_t frames = 0;
+        if (!read_pair("--burst", arg, false, mix.burst_every, frames)) {
+            return false;
+        }
+        mix.burst_frames = static_cast<std::uint64_t>(frames);
+        return true;
+    }
     case 'h':
         out.help = true;
         return true;
@@ -240,6 +279,10 @@ std::optional<gen_options> parse_gen_options(int argc, char** argv) {
         {"ipv6-hosts", required_argument, nullptr, ipv6_hosts_option},
         {"vary-framing", no_argument, nullptr, vary_framing_option},
         {"cut-frames", no_argument, nullptr, cut_frames_option},
+        {"start", required_argument, nullptr, start_option},
+        {"rate", required_argument, nullptr, rate_option},
+        {"pause", required_argument, nullptr, pause_option},
+        {"burst", required_argument, nullptr, burst_option},
         {"help", no_argument, nullptr, 'h'},
         {nullptr, 0, nullptr, 0},
     };
@@ -299,7 +342,13 @@ void print_gen_usage(std::FILE* out) {
         "                   24, 28 or 30\n"
         "  --cut-frames     half the frames kept to 1..128 bytes at random (within the\n"
         "                   snap length), so that captures end inside every header\n"
+        "  --start SECONDS  the first frame's time, seconds since 1970 (default 1700000000)\n"
+        "  --rate FPS       mean frames per second, gaps drawn evenly (default 1000)\n"
+        "  --pause N:SECS   before every Nth frame the clock also stands still SECS\n"
+        "                   seconds (decimals allowed): quiet spells\n"
+        "  --burst N:M      of every N frames the first M come at once: bursts\n"
         "  -R FILE          also write the fact record: one tab-separated line per frame\n"
+        "                   (the last two columns: seconds and microseconds)\n"
         "  -h, --help       this text\n"
         "\n"
         "Exit status: 0 written, 1 bad arguments or a failed write.\n",

@@ -190,6 +190,8 @@ void set_plain_reading(frame_fact& fact, std::span<const std::uint8_t> frame) {
     fact.captured_length = captured;
     fact.layers = described.layers;
     fact.net_offset = described.net_offset;
+    fact.seconds = described.seconds;
+    fact.microseconds = described.microseconds;
     fact.net_word = described.net_word;
     fact.net_version = described.net_version;
     fact.net_src = described.net_src;

@@ -26,8 +26,6 @@ constexpr std::uint32_t largest_8023_frame = 1514;     // the length field must 
 // below it land inside headers or just behind them.
 constexpr std::uint32_t largest_cut = 128;
 
-constexpr std::int64_t first_timestamp = 1700000000;  // 2023-11-14, an arbitrary fixed start
-constexpr std::uint64_t largest_gap_us = 2000;
 
 // Non-first fragments carry the middle of a datagram. Filling it with a
 // non-zero pattern means a reader that takes it for a TCP or UDP header
@@ -239,6 +237,13 @@ void check_options(const mix_options& o) {
     }
     if (o.min_length > o.max_length || o.max_length > largest_wire_length) {
         throw std::invalid_argument("wire lengths must satisfy min <= max <= 65535");
+    }
+    if (o.rate == 0 || o.rate > 1'000'000) {
+        throw std::invalid_argument("rate must be 1 to 1000000 frames per second");
+    }
+    // Stamps a pcap file can hold: 32-bit unsigned seconds.
+    if (o.start_seconds < 0 || o.start_seconds > 4'000'000'000 || o.pause_microseconds < 0) {
+        throw std::invalid_argument("start must be 0 to 4000000000 seconds, pauses at least 0");
     }
 }
 
@@ -659,9 +664,19 @@ struct mix_generator::state final : mix_draws {
         }
         out.bytes.resize(fact.captured_length);
         out.wire_length = fact.wire_length;
-        clock_us += static_cast<std::int64_t>(random.below(largest_gap_us));
-        out.seconds = first_timestamp + clock_us / 1000000;
+        // Drawn whether or not a burst uses it, so that timing leaves the
+        // rest of the draws alone.
+        const auto gap = static_cast<std::int64_t>(random.below(2'000'000 / options.rate));
+        const bool bursting =
+            options.burst_every != 0 && made % options.burst_every < options.burst_frames;
+        clock_us += bursting ? 0 : gap;
+        if (options.pause_every != 0 && made != 0 && made % options.pause_every == 0) {
+            clock_us += options.pause_microseconds;
+        }
+        out.seconds = options.start_seconds + clock_us / 1000000;
         out.microseconds = clock_us % 1000000;
+        fact.seconds = out.seconds;
+        fact.microseconds = static_cast<std::uint32_t>(out.microseconds);
     }
 };
 

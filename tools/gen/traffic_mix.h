@@ -127,6 +127,9 @@ struct frame_fact {
     bool net_has_ports = false;
     std::uint16_t net_src_port = 0;
     std::uint16_t net_dst_port = 0;
+    // When the frame was captured: seconds since the epoch and microseconds.
+    std::int64_t seconds = 0;
+    std::uint32_t microseconds = 0;
 
     friend bool operator==(const frame_fact&, const frame_fact&) = default;
 };
@@ -187,6 +190,19 @@ struct mix_options {
     // snap length), so that captures end inside every header; the frames
     // and facts are otherwise those of the mix without cuts.
     bool cut_frames = false;
+
+    // Timestamps: the first frame at start_seconds, the gaps between frames
+    // drawn evenly from 0 to twice the mean of a rate of frames per second.
+    // Every pause_every frames the clock stands still for pause_microseconds
+    // more (a quiet spell); of every burst_every frames the first
+    // burst_frames come at once, with no gap. Timing never changes what the
+    // frames hold.
+    std::int64_t start_seconds = 1700000000;  // 2023-11-14, an arbitrary fixed start
+    std::uint32_t rate = 1000;
+    std::uint64_t pause_every = 0;  // 0: no pauses
+    std::int64_t pause_microseconds = 0;
+    std::uint64_t burst_every = 0;  // 0: no bursts
+    std::uint64_t burst_frames = 0;
 };
 
 // A mix of every encapsulation the link can carry (tags, PPPoE, MPLS, IPv6
