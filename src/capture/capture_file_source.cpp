@@ -3,7 +3,6 @@
 // through a buffer, every frame handed to the decoder under its own
 // interface's link type, the filter applied per link type.
 
-#include <sys/stat.h>
 
 #include <cstdio>
 #include <optional>
@@ -141,12 +140,8 @@ int read_capture_file(const run_config& config, packet_sink sink,
         return -1;
     }
     std::optional<capture_progress> progress;
-    struct stat status {};
     if (progress_wanted()) {
-        progress.emplace(fstat(file.get(), &status) == 0 && S_ISREG(status.st_mode)
-                             ? capture_progress::for_file(
-                                   static_cast<std::uint64_t>(status.st_size))
-                             : capture_progress::for_stream());
+        progress.emplace(capture_progress::for_descriptor(file.get()));
     }
     capture_progress* const shown = progress ? &*progress : nullptr;
     mapped_file mapping(file.get());

@@ -43,6 +43,13 @@ capture_progress capture_progress::for_file(std::uint64_t size, std::FILE* strea
 
 capture_progress capture_progress::for_stream() { return {source::stream, file_delay}; }
 
+capture_progress capture_progress::for_descriptor(int descriptor) {
+    struct stat status {};
+    return fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode)
+               ? for_file(static_cast<std::uint64_t>(status.st_size))
+               : for_stream();
+}
+
 capture_progress capture_progress::for_live(std::string interface_name, double capture_seconds) {
     capture_progress progress(source::live, live_delay);
     progress.interface_name_ = std::move(interface_name);

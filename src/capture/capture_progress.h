@@ -29,6 +29,8 @@ public:
     static capture_progress for_file(std::uint64_t size, std::FILE* stream = nullptr);
     // Standard input or a pipe, whose size nobody knows.
     static capture_progress for_stream();
+    // What a descriptor reads: a regular file by its size, else a stream.
+    static capture_progress for_descriptor(int descriptor);
     // capture_seconds above 0: the time limit.
     static capture_progress for_live(std::string interface_name, double capture_seconds);
 

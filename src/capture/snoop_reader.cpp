@@ -1,5 +1,4 @@
 #include <pcap/pcap.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
@@ -179,12 +178,8 @@ int get_snoop_data(const run_config& config, packet_sink sink, void* sink_arg) {
     }
     capture_context context = snoop_context(config, sink, sink_arg);
     std::optional<capture_progress> progress;
-    struct stat status {};
     if (progress_wanted()) {
-        progress.emplace(fstat(file.get(), &status) == 0 && S_ISREG(status.st_mode)
-                             ? capture_progress::for_file(
-                                   static_cast<std::uint64_t>(status.st_size))
-                             : capture_progress::for_stream());
+        progress.emplace(capture_progress::for_descriptor(file.get()));
     }
     descriptor_source source(file.get());
     const snoop_end end = read_from(source, context, false, buffered_input::default_capacity,

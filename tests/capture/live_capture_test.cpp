@@ -35,12 +35,15 @@
 #include "capture/sources.h"
 #include "report/report_text.h"
 #include "support/background_run.h"
+#include "support/json_lines.h"
 #include "support/process.h"
 #include "support/terminal.h"
 
 using namespace tallywire;
 
 namespace {
+
+using twtest::member_text;
 
 using steady = std::chrono::steady_clock;
 using namespace std::chrono_literals;
@@ -540,17 +543,6 @@ std::string output_so_far(pid_t pid) {
 
 std::size_t line_count(const std::string& text) {
     return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
-}
-
-// The value of a member of a one-line JSON document, as its text.
-std::string member_text(const std::string& line, const std::string& name) {
-    const std::string key = "\"" + name + "\":";
-    const std::size_t at = line.find(key);
-    if (at == std::string::npos) {
-        return "";
-    }
-    const std::size_t from = at + key.size();
-    return line.substr(from, line.find_first_of(",}", from) - from);
 }
 
 // A monitor: one JSON document per second, written while the capture

@@ -11,9 +11,12 @@
 
 #include "gen/capture_writer.h"
 #include "gen/traffic_mix.h"
+#include "support/json_lines.h"
 #include "support/process.h"
 
 namespace {
+
+using twtest::member_text;
 
 constexpr std::int64_t base = 1700000000;  // a whole hour plus 800 s
 constexpr std::int64_t year = 365 * 86400;
@@ -40,16 +43,6 @@ struct order_case {
 };
 
 void PrintTo(const order_case& c, std::ostream* out) { *out << c.what; }
-
-std::string member_text(const std::string& line, const std::string& name) {
-    const std::string key = "\"" + name + "\":";
-    const std::size_t at = line.find(key);
-    if (at == std::string::npos) {
-        return "";
-    }
-    const std::size_t from = at + key.size();
-    return line.substr(from, line.find_first_of(",}", from) - from);
-}
 
 class LateFrames : public ::testing::TestWithParam<order_case> {};
 
