@@ -59,6 +59,16 @@ constexpr std::optional<std::uint32_t> read_big_endian32(byte_span bytes, std::s
     return std::nullopt;
 }
 
+// Two bytes as they lie, read as one number in the host's byte order.
+inline std::optional<std::uint16_t> read_host16(byte_span bytes, std::size_t offset) {
+    if (const auto field = read_bytes<2>(bytes, offset)) {
+        std::uint16_t value;
+        std::memcpy(&value, field->data(), sizeof value);
+        return value;
+    }
+    return std::nullopt;
+}
+
 // Four bytes as they lie, read as one number in the host's byte order.
 inline std::optional<std::uint32_t> read_host32(byte_span bytes, std::size_t offset) {
     if (const auto field = read_bytes<4>(bytes, offset)) {

@@ -20,6 +20,8 @@ inline constexpr std::uint32_t link_class_ethernet = 2;
 inline constexpr std::uint32_t link_class_ppp = 4;
 inline constexpr std::uint32_t link_class_linux_cooked = 5;
 inline constexpr std::uint32_t link_class_raw_ip = 6;
+inline constexpr std::uint32_t link_class_cisco_hdlc = 7;
+inline constexpr std::uint32_t link_class_nflog = 8;
 
 // Network classes shared by every link class (high byte of a link_code).
 inline constexpr std::uint32_t network_class_ipv4 = 1;
@@ -74,6 +76,20 @@ inline constexpr link_protocol ip_versions[] = {
     {6, network_class_ipv6, "IPv6"},
 };
 
+// Cisco HDLC (--look-through): address and control bytes, then an
+// EtherType.
+inline constexpr link_protocol cisco_hdlc_protocols[] = {
+    {0x0800, network_class_ipv4, "IP"},
+    {0x86dd, network_class_ipv6, "IPv6"},
+};
+
+// Linux NFLOG (--look-through): the address family of the packet in the
+// payload TLV, in Linux's numbering.
+inline constexpr link_protocol nflog_families[] = {
+    {2, network_class_ipv4, "IP"},
+    {10, network_class_ipv6, "IPv6"},
+};
+
 // Headers that --look-through skips to reach the packet they carry.
 inline constexpr std::uint16_t vlan_tag_types[] = {0x8100, 0x88a8, 0x9100};
 inline constexpr std::uint16_t pppoe_session_type = 0x8864;
@@ -98,6 +114,8 @@ inline constexpr link_class_entry link_classes[] = {
     {link_class_ppp, "PPP", ppp_protocols, 255, "other"},
     {link_class_linux_cooked, "Linux cooked", ethernet_protocols, 0, "other"},
     {link_class_raw_ip, "Raw IP", ip_versions, 0, "other"},
+    {link_class_cisco_hdlc, "Cisco HDLC", cisco_hdlc_protocols, 0, "other"},
+    {link_class_nflog, "NFLOG", nflog_families, 0, "other"},
 };
 
 // The network class that a wire value gives in a table, or other_class.

@@ -122,6 +122,32 @@ link_layer after_loopback(std::optional<std::uint32_t> word, byte_span frame) {
     return classified(link_class_null, network_class_of(loopback_families, family, 0), 4);
 }
 
+// NFLOG: the address family, a version byte and a resource id, then TLVs
+// (length and type in the capturing host's byte order, the length counting
+// the TLV's own four bytes, each padded to four bytes); the packet is the
+// value of the payload TLV.
+link_layer after_nflog(byte_span frame) {
+    constexpr std::uint16_t payload_type = 9;
+    const auto family = read_u8(frame, 0);
+    std::size_t offset = 4;
+    if (!family || frame.size() < offset) {
+        return cut_short(link_class_nflog, frame);
+    }
+    for (;;) {
+        const auto length = read_host16(frame, offset);
+        const auto type = read_host16(frame, offset + 2);
+        // A TLV shorter than its own header would never end the walk.
+        if (!length || !type || *length < 4) {
+            return cut_short(link_class_nflog, frame);
+        }
+        if (*type == payload_type) {
+            return classified(link_class_nflog, network_class_of(nflog_families, *family, 0),
+                              offset + 4);
+        }
+        offset += (std::size_t{*length} + 3) & ~std::size_t{3};
+    }
+}
+
 }  // namespace
 
 link_layer look_through_link(int datalink, byte_span frame) {
@@ -165,6 +191,15 @@ link_layer look_through_link(int datalink, byte_span frame) {
     }
     case DLT_IPV4: return classified(link_class_raw_ip, network_class_ipv4, 0);
     case DLT_IPV6: return classified(link_class_raw_ip, network_class_ipv6, 0);
+    case DLT_C_HDLC: {
+        const auto type = read_big_endian16(frame, 2);
+        if (!type) {
+            return cut_short(link_class_cisco_hdlc, frame);
+        }
+        return classified(link_class_cisco_hdlc, network_class_of(cisco_hdlc_protocols, *type, 0),
+                          4);
+    }
+    case DLT_NFLOG: return after_nflog(frame);
     default: return {link_class_unknown, 0};
     }
 }
@@ -178,6 +213,8 @@ const char* look_through_only_link(int datalink) {
     case DLT_IPV6: return "raw IP";
     case DLT_LOOP: return "OpenBSD loopback";
     case DLT_PPP_SERIAL: return "PPP serial";
+    case DLT_C_HDLC: return "Cisco HDLC";
+    case DLT_NFLOG: return "NFLOG";
     default: return nullptr;
     }
 }

@@ -11,6 +11,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "capture/frame_view.h"
@@ -206,6 +207,21 @@ TEST(HostileDeepFrames, EveryPrefixIsReadWithinItsCapturedBytes) {
                 ++frames;
                 ASSERT_LE(run.captured, length);
             }
+        }
+    }
+    // The link types the generator's mixes do not make.
+    const auto udp = twgen::ipv4(twgen::ipv4_address("192.0.2.1"),
+                                 twgen::ipv4_address("192.0.2.2"), twgen::ip_udp,
+                                 twgen::udp(4000, 53, 8));
+    for (const auto& [datalink, frame] :
+         {std::pair{DLT_C_HDLC, twgen::cisco_hdlc(0x0800, udp)},
+          std::pair{DLT_NFLOG, twgen::nflog(2, udp)}}) {
+        for (std::size_t length = 0; length <= frame.size(); ++length) {
+            SCOPED_TRACE("data-link type " + std::to_string(datalink) + ", " +
+                         std::to_string(length) + " bytes");
+            decode_prefix(datalink, frame, length, measure_and_count, &run, true);
+            ++frames;
+            ASSERT_LE(run.captured, length);
         }
     }
     EXPECT_EQ(packets_by_value(stat_total).front().second, frames);

@@ -123,6 +123,39 @@ bytes ppp(std::uint16_t protocol, std::span<const std::uint8_t> payload) {
     return out;
 }
 
+bytes cisco_hdlc(std::uint16_t ether_type, std::span<const std::uint8_t> payload) {
+    bytes out = {0x0f, 0x00};
+    put16(out, ether_type);
+    append(out, payload);
+    return out;
+}
+
+namespace {
+
+// One NFLOG TLV: length (its own 4 bytes included) and type in this host's
+// byte order, the value, padding to 4 bytes.
+void put_nflog_tlv(bytes& out, std::uint16_t type, std::span<const std::uint8_t> value) {
+    const auto length = static_cast<std::uint16_t>(4 + value.size());
+    std::uint8_t header[4];
+    std::memcpy(header, &length, 2);
+    std::memcpy(header + 2, &type, 2);
+    out.insert(out.end(), header, header + 4);
+    append(out, value);
+    out.resize((out.size() + 3) / 4 * 4, 0);
+}
+
+}  // namespace
+
+bytes nflog(std::uint8_t family, std::span<const std::uint8_t> payload) {
+    bytes out = {family, 0, 0, 1};
+    const std::uint8_t hardware_protocol[] = {0x08, 0x00, 0x01, 0x00};
+    const std::uint8_t prefix[] = {'e', 't', 'h'};
+    put_nflog_tlv(out, 1, hardware_protocol);
+    put_nflog_tlv(out, 10, prefix);
+    put_nflog_tlv(out, 9, payload);
+    return out;
+}
+
 bytes ipv4(std::uint32_t src, std::uint32_t dst, std::uint8_t protocol,
            std::span<const std::uint8_t> payload, const ipv4_options& options) {
     const std::size_t header_length = static_cast<std::size_t>(options.header_words & 0x0f) * 4;

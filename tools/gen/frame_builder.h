@@ -52,6 +52,13 @@ bytes ethernet_8023(const mac_address& dst, const mac_address& src,
 bytes null_link(std::uint32_t family, std::span<const std::uint8_t> payload);
 // PPP header: address 0xff, control 0x03, then the protocol number.
 bytes ppp(std::uint16_t protocol, std::span<const std::uint8_t> payload);
+// Cisco HDLC header: address 0x0f (unicast), control 0, then an EtherType.
+bytes cisco_hdlc(std::uint16_t ether_type, std::span<const std::uint8_t> payload);
+// Linux NFLOG: the family, version 0, resource id 1, then TLVs in this
+// host's byte order: a hardware-protocol TLV, a 3-byte prefix TLV (padded
+// to 4), and the payload TLV holding the packet. The packet begins 24
+// bytes in.
+bytes nflog(std::uint8_t family, std::span<const std::uint8_t> payload);
 
 struct ipv4_options {
     std::uint8_t header_words = 5;        // IHL; options are filled with NOPs
