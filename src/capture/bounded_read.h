@@ -59,24 +59,22 @@ constexpr std::optional<std::uint32_t> read_big_endian32(byte_span bytes, std::s
     return std::nullopt;
 }
 
-// Two bytes as they lie, read as one number in the host's byte order.
-inline std::optional<std::uint16_t> read_host16(byte_span bytes, std::size_t offset) {
-    if (const auto field = read_bytes<2>(bytes, offset)) {
-        std::uint16_t value;
+// Bytes as they lie, read as one unsigned number in the host's byte order
+// (NFLOG's TLVs, the BSD loopback family word).
+template <typename number>
+std::optional<number> read_host(byte_span bytes, std::size_t offset) {
+    if (const auto field = read_bytes<sizeof(number)>(bytes, offset)) {
+        number value;
         std::memcpy(&value, field->data(), sizeof value);
         return value;
     }
     return std::nullopt;
 }
-
-// Four bytes as they lie, read as one number in the host's byte order.
+inline std::optional<std::uint16_t> read_host16(byte_span bytes, std::size_t offset) {
+    return read_host<std::uint16_t>(bytes, offset);
+}
 inline std::optional<std::uint32_t> read_host32(byte_span bytes, std::size_t offset) {
-    if (const auto field = read_bytes<4>(bytes, offset)) {
-        std::uint32_t value;
-        std::memcpy(&value, field->data(), sizeof value);
-        return value;
-    }
-    return std::nullopt;
+    return read_host<std::uint32_t>(bytes, offset);
 }
 
 }  // namespace tallywire
